@@ -1,0 +1,54 @@
+# Small helpers shared by the test, fuzz and benchmark folders.
+
+# station_add_subdirectories(<dir>): add every child folder of <dir> that has a
+# CMakeLists.txt, so each area owns its own list without touching the parent.
+function(station_add_subdirectories dir)
+  file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS "${dir}/*")
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY "${child}" AND EXISTS "${child}/CMakeLists.txt")
+      add_subdirectory("${child}")
+    endif()
+  endforeach()
+endfunction()
+
+# station_gtest(<name> SOURCES ... [LIBS ...]): a GoogleTest executable linked
+# against the station core, its cases registered with CTest one by one.
+function(station_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE station_core GTest::gtest GTest::gmock GTest::gtest_main ${ARG_LIBS})
+  target_compile_definitions(${name} PRIVATE
+    STATION_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    STATION_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    STATION_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
+# station_fuzz(<name> SOURCES ... [PURE_SOURCES ...]): a libFuzzer target built
+# with AddressSanitizer and UndefinedBehaviorSanitizer. The code under test is
+# compiled again with the same instrumentation (it cannot be taken from the
+# uninstrumented core library). Registered as a short CTest smoke run over its
+# seed corpus in tests/fuzz/<name>/.
+function(station_fuzz name)
+  if(NOT STATION_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "SECONDS" "SOURCES" ${ARGN})
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 10)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  set(corpus "${CMAKE_SOURCE_DIR}/tests/fuzz/${name}")
+  add_test(NAME fuzz.${name}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+            $<TARGET_FILE:${name}> -max_total_time=${ARG_SECONDS} -timeout=5 -rss_limit_mb=2048
+            -print_final_stats=0 -artifact_prefix=${CMAKE_BINARY_DIR}/fuzz/${name}- ${CMAKE_BINARY_DIR}/fuzz/${name}-work ${corpus})
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz/${name}-work)
+endfunction()

@@ -1,0 +1,11 @@
+// The standard-output window. Every line the station prints goes through here:
+// to the process's standard output, flushed per line, and in the GUI also to
+// the "Standard I/O" window (10,000 lines, line numbers, never raised).
+#pragma once
+
+#include <string_view>
+
+// printf-style; the formatted text is written as it is.
+int StdPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes a text verbatim (no format interpretation: "%" stays "%").
+void StdWrite(std::string_view text);

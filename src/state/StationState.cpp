@@ -1,0 +1,6 @@
+#include "state/StationState.h"
+
+int MainPanelHandle = 0;
+int AbortFlag = 0;
+std::string RunLogDirectory;
+std::string LevelOffset;
