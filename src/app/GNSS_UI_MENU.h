@@ -1,0 +1,45 @@
+// The main panel's procedures and callbacks: start-up's quit button, test
+// launch, the configuration file and the receiver profile editor. Every
+// callback acts on EVENT_COMMIT only and returns 0.
+#pragma once
+
+// ---- Quit (GNSS_MAIN.cpp) ----------------------------------------------------
+int callbackExit(int panel, int control, int event, void* callbackData, int eventData1,
+                 int eventData2);
+
+// ---- Configuration file and profile editor (GNSS_UI_MENU_Config.cpp) ---------
+// CONFIG.INI in the working directory.
+inline constexpr const char* kConfigFileName = "CONFIG.INI";
+void LoadConfig();
+void SaveConfig();
+void ShowReceiverProfile();
+int COMBO_RCVTYPE_CALLBK(int panel, int control, int event, void* callbackData, int eventData1,
+                         int eventData2);
+int CMD_APPEND_EXTRAMSG(int panel, int control, int event, void* callbackData, int eventData1,
+                        int eventData2);
+int CMD_DEL_EXTRAMSG(int panel, int control, int event, void* callbackData, int eventData1,
+                     int eventData2);
+int CMD_RECSAVE(int panel, int control, int event, void* callbackData, int eventData1,
+                int eventData2);
+int CMD_REREAD_INI(int panel, int control, int event, void* callbackData, int eventData1,
+                   int eventData2);
+
+// ---- Test launch (GNSS_UI_MENU_Launch.cpp) -----------------------------------
+#define STATION_LAUNCH_CALLBACK(name)                                                     \
+  int name(int panel, int control, int event, void* callbackData, int eventData1, \
+           int eventData2)
+STATION_LAUNCH_CALLBACK(callbackRunTest000);
+STATION_LAUNCH_CALLBACK(callbackRunTest001);
+STATION_LAUNCH_CALLBACK(callbackRunTest003);
+STATION_LAUNCH_CALLBACK(callbackRunTest004);
+STATION_LAUNCH_CALLBACK(callbackRunTest009);
+STATION_LAUNCH_CALLBACK(callbackRunTest010);
+STATION_LAUNCH_CALLBACK(callbackRunTest011);
+STATION_LAUNCH_CALLBACK(callbackRunTest012);
+STATION_LAUNCH_CALLBACK(callbackRunTestSeq);
+#undef STATION_LAUNCH_CALLBACK
+
+// ---- The system's callback table (CallbackTable.cpp) -------------------------
+// Every callback a panel resource may name, registered with the panel layer
+// before the first panel loads.
+void RegisterSystemCallbacks();
