@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 
 // Shared sink state; all start as 0 / none.
 extern int RunPanelHandle;      // run panel of the running test, 0 = none
@@ -17,6 +18,14 @@ extern int RunPanelLogControl;
 // One shared 500-byte text buffer: GetString and GetColorHtml return it.
 inline constexpr int kGetStringBufferSize = 500;
 extern char GetStringBuffer[kGetStringBufferSize];
+
+// A progress line is the time stamp, two blanks and the message, cut to
+// kLogLineSize - 1 characters.
+inline constexpr int kLogLineSize = 400;
+// The asctime layout without its newline: "Mon Mar  5 17:47:59 2012".
+inline constexpr int kTimeStampSize = 25;
+// Writes the local time `t` in that layout (24 characters and a terminating zero).
+void FormatLogTimeStamp(std::time_t t, char (&stamp)[kTimeStampSize]);
 
 void LogStatus(const char* message);
 void LogProgress(const char* text, std::FILE* file);
