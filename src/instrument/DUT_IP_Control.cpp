@@ -1,0 +1,117 @@
+#include "instrument/DUT_IP_Control.h"
+
+#include <locale.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "report/ProgressLog.h"
+
+ViSession SimulatorSession = VI_NULL;
+ViSession ResourceManagerSession = VI_NULL;
+
+const char* const stropc = "*opc?";
+char readbuff[kReadBuffMax + 1];
+ViUInt32 numread = 0;
+ViUInt32 numwritten = 0;
+
+namespace {
+
+// Numbers on the wire are written and read in the C locale, whatever locale
+// the toolkit switched the process to.
+locale_t CLocale() {
+  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return locale;
+}
+
+// Sends `text` + LF as one message, byte for byte ("%" has no meaning here).
+void SendLine(ViSession session, const char* text) {
+  std::string line(text ? text : "");
+  line += '\n';
+  ViUInt32 written = 0;
+  viWrite(session, reinterpret_cast<const ViByte*>(line.data()), static_cast<ViUInt32>(line.size()),
+          &written);
+}
+
+// Reads at most `limit` bytes into `buffer` (limit + 1 bytes) and terminates it.
+void ReadAnswer(ViSession session, char* buffer, ViUInt32 limit) {
+  ViUInt32 count = 0;
+  viRead(session, reinterpret_cast<ViByte*>(buffer), limit, &count);
+  if (count > limit) count = limit;
+  numread = count;
+  buffer[count] = '\0';
+}
+
+}  // namespace
+
+char* GetString(const char* format, ...) {
+  // Arguments may point into GetStringBuffer: format into a scratch buffer
+  // first, then copy.
+  char scratch[kGetStringBufferSize];
+  va_list args;
+  va_start(args, format);
+  const locale_t previous = uselocale(CLocale());
+  const int length = std::vsnprintf(scratch, sizeof scratch, format, args);
+  uselocale(previous);
+  va_end(args);
+  if (length < 0) scratch[0] = '\0';
+  std::memcpy(GetStringBuffer, scratch, sizeof scratch);
+  GetStringBuffer[kGetStringBufferSize - 1] = '\0';
+  return GetStringBuffer;
+}
+
+int Dut_Command(ViSession session, const char* command) {
+  SendLine(session, command);  // copies the command before anything reuses its buffer
+  viWrite(session, reinterpret_cast<const ViByte*>(stropc), 5, &numwritten);
+  ReadAnswer(session, readbuff, kReadBuffMax);
+  return 1;
+}
+
+int My_Query(ViSession session, const char* query, char* answer) {
+  SendLine(session, query);
+  ReadAnswer(session, answer, kQueryAnswerMax);
+  return 1;
+}
+
+int My_QueryInt(ViSession session, const char* query, int* value) {
+  SendLine(session, query);
+  ReadAnswer(session, readbuff, kReadBuffMax);
+  *value = ParseLeadingInt(readbuff);
+  return 1;
+}
+
+int My_QueryDouble(ViSession session, const char* query, double* value) {
+  SendLine(session, query);
+  ReadAnswer(session, readbuff, kReadBuffMax);
+  *value = ParseLeadingDouble(readbuff);
+  return 1;
+}
+
+void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog) {
+  static const char* const kErrorQuery = "SYST:ERR?;*opc?";
+  char answer[kQueryAnswerSize];
+  My_Query(session, kErrorQuery, answer);
+  while (std::strstr(answer, "No error") == nullptr) {
+    const std::string line = std::string("DUT INFO ERR:") + answer + "\n";
+    LogProgressHtml(line.c_str(), GetColorHtml("red", line.c_str()), htmlLog);
+    // Silence would otherwise be asked again after every time-out, forever.
+    if (answer[0] == '\0') break;
+    My_Query(session, kErrorQuery, answer);
+  }
+}
+
+int ParseLeadingInt(const char* text) {
+  if (text == nullptr) return 0;
+  const long value = std::strtol(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+double ParseLeadingDouble(const char* text) {
+  if (text == nullptr) return 0.0;
+  return strtod_l(text, nullptr, CLocale());
+}
