@@ -37,7 +37,17 @@ STATION_LAUNCH_CALLBACK(callbackRunTest010);
 STATION_LAUNCH_CALLBACK(callbackRunTest011);
 STATION_LAUNCH_CALLBACK(callbackRunTest012);
 STATION_LAUNCH_CALLBACK(callbackRunTestSeq);
+// Abort and exit buttons of the run panels (basic test: 000, moving test: 009).
+STATION_LAUNCH_CALLBACK(CALLBK_CMDABORT000);
+STATION_LAUNCH_CALLBACK(CALLBK_CMDEXITTEST000);
+STATION_LAUNCH_CALLBACK(CALLBK_CMDABORT009);
+STATION_LAUNCH_CALLBACK(CALLBK_CMDEXITTEST009);
 #undef STATION_LAUNCH_CALLBACK
+// Names the launch's run-log directory from the local time (RunLogDirectory)
+// and creates LOG/<name>, and LOG itself when missing.
+void CreateRunLogDirectory();
+// Writes `text` unchanged into LOG/<directory>/Firmware_Version.txt.
+void WriteFirmwareVersion(const char* directory, const char* text);
 
 // ---- The system's callback table (CallbackTable.cpp) -------------------------
 // Every callback a panel resource may name, registered with the panel layer

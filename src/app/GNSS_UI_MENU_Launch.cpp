@@ -1,0 +1,248 @@
+// Test launch: each test button makes a fresh run-log directory, connects to
+// the signal simulator, records its identification there, copies the level
+// offset, resets the simulator where the test wants it, and runs the test.
+// Also the run panels' abort and exit buttons.
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "app/GNSS_UI_MENU.h"
+#include "instrument/DUT_IP_Control.h"
+#include "instrument/ScenarioSetup.h"
+#include "platform/clock.h"
+#include "platform/stdio.h"
+#include "platform/ui.h"
+#include "platform/visa.h"
+#include "report/ProgressLog.h"
+#include "state/StationState.h"
+#include "ui/GNSS_UI_MENU.h"
+
+namespace {
+
+constexpr std::size_t kRunLogDirectoryMax = 127;
+constexpr std::size_t kLevelOffsetMax = 255;
+// viScanf's "%t" fills at most this many bytes.
+constexpr std::size_t kIdentificationSize = 1024;
+
+// ---- Test procedures --------------------------------------------------------
+// Tests 003, 004, 009, 010 and 012 connect and record like the others, then
+// have nothing to run.
+void RunCarrierPhaseTest() {}
+void RunRelativePowerTest() {}
+void RunAutoHoTest() {}
+void RunAbsolutePowerTest() {}
+void RunSemiAutoTest() {}
+
+void RunBasicLocalizationTest() {
+  StdWrite("Basic localization test: the test procedure is not built yet.\n");
+}
+void RunMovingReceiverTest() {
+  StdWrite("Moving receiver test: the test procedure is not built yet.\n");
+}
+void RunScopeCaptureAndBasicTest() {
+  StdWrite("Oscilloscope capture and basic localization test: not built yet.\n");
+}
+
+// Every step runs whatever the one before it did: an abort ends only the test
+// that is running (each test clears AbortFlag when it starts).
+void RunTestSequence() {
+  RunBasicLocalizationTest();
+  StdWrite("Basic test complete.\n");
+  StdWrite("Running Moving Receiver test...\n");
+  RunMovingReceiverTest();
+  StdWrite("Moving receiver test complete.\n");
+  StdWrite("Running AUTO HO test...\n");
+  RunAutoHoTest();
+  StdWrite("AUTO HO test complete.\n");
+  StdWrite("Running Semi AUTO test...\n");
+  RunSemiAutoTest();
+  StdWrite("Semi AUTO test complete.\n");
+  StdWrite("Running Carrier Phase Multipath test...\n");
+  RunCarrierPhaseTest();
+  StdWrite("Carrier Phase Multipath test complete.\n");
+  StdWrite("Running relative power test...\n");
+  RunRelativePowerTest();
+  StdWrite("Relative power test complete.\n");
+}
+
+// ---- The launch table ---------------------------------------------------------
+
+struct Launch {
+  const char* failureText;   // on standard output, exactly as given
+  bool failureInMessageBox;  // instead: a box titled "Error" with kBoxFailureText
+  const char* connectionReport;  // standard output; nullptr: none
+  bool printsIdentification;
+  bool copiesLevelOffset;
+  bool resetsSimulator;
+  void (*procedure)();
+};
+
+constexpr const char* kFailureColon = "Error: Can not connect to QARN. Check IP address!";
+constexpr const char* kFailureComma = "Error, Can not connect to QARN. Check IP address!";
+constexpr const char* kBoxFailureText = "Can not connect to QARN. Check IP address!\n";
+
+constexpr Launch kTest000 = {kFailureColon, false,
+                             "Basic Localization: Connected to QARN...\n"
+                             "Running basic localization looping test...\n",
+                             false, true, true, RunBasicLocalizationTest};
+constexpr Launch kTest001 = {kFailureComma, false,
+                             "Moving Receiver: Connected to QARN...\n"
+                             "Running moving receiver test...\n",
+                             false, true, false, RunMovingReceiverTest};
+constexpr Launch kTest003 = {kFailureComma, false,
+                             "Carrier Phase: Connected to QARN...\n"
+                             "Running Carrier Phase test...\n",
+                             false, true, false, RunCarrierPhaseTest};
+constexpr Launch kTest004 = {kFailureComma, false,
+                             "Relative Power: Connected to QARN...\n"
+                             "Running relative power test...\n",
+                             false, true, false, RunRelativePowerTest};
+constexpr Launch kTest009 = {nullptr, true,
+                             "Basic Localization: Connected to QARN...\n"
+                             "Running AUTO HO test...\n",
+                             false, true, true, RunAutoHoTest};
+constexpr Launch kTest010 = {"Error, Can not connect to QARN. Check IP address!\n", false,
+                             "Absolute power with ZEL: Connected to QARN & ZEL...\n"
+                             "Running absolute power test...\n",
+                             false, true, false, RunAbsolutePowerTest};
+// Test 011 reports its connection by printing the identification.
+constexpr Launch kTest011 = {nullptr, true, nullptr, true, false, false,
+                             RunScopeCaptureAndBasicTest};
+constexpr Launch kTest012 = {kFailureComma, false,
+                             "SEMI-AUTO: Connected to QARN...\n"
+                             "Running SEMI-AUTO test...\n",
+                             false, true, false, RunSemiAutoTest};
+constexpr Launch kTestSequence = {"Error: Can not connect to QARN. Check IP address!\n", false,
+                                  "Connected to QARN...\n"
+                                  "Running basic localization looping test...\n",
+                                  false, false, true, RunTestSequence};
+
+// A new launch replaces the sessions of the one before; closing them first
+// keeps one connection to the instrument instead of one per launch.
+void CloseEarlierSessions() {
+  if (SimulatorSession != VI_NULL) viClose(SimulatorSession);
+  if (ResourceManagerSession != VI_NULL) viClose(ResourceManagerSession);
+  SimulatorSession = VI_NULL;
+  ResourceManagerSession = VI_NULL;
+}
+
+int RunLaunch(const Launch& launch) {
+  CreateRunLogDirectory();
+
+  std::string address;
+  GetCtrlVal(MainPanelHandle, MAIN_DUTIP, &address);
+  const std::string resource = "TCPIP::" + address;
+
+  CloseEarlierSessions();
+  viOpenDefaultRM(&ResourceManagerSession);
+  SetBOLE(0);
+  ViSession session = VI_NULL;
+  const ViStatus status =
+      viOpen(ResourceManagerSession, resource.c_str(), VI_NO_LOCK, VI_NULL, &session);
+  SetBOLE(1);
+  if (status != VI_SUCCESS) {
+    if (launch.failureInMessageBox) {
+      MessagePopup("Error", kBoxFailureText);
+    } else {
+      StdWrite(launch.failureText);
+    }
+    viClose(ResourceManagerSession);
+    ResourceManagerSession = VI_NULL;
+    return 0;
+  }
+  SimulatorSession = session;
+  viSetAttribute(SimulatorSession, VI_ATTR_TMO_VALUE, kSimulatorTimeoutMs);
+
+  // A simulator that does not answer leaves the text empty.
+  static const char kIdentify[] = "*idn?\n";
+  ViUInt32 written = 0;
+  viWrite(SimulatorSession, reinterpret_cast<const ViByte*>(kIdentify), sizeof kIdentify - 1,
+          &written);
+  char identification[kIdentificationSize] = "";
+  viScanf(SimulatorSession, "%t", identification);
+  identification[kIdentificationSize - 1] = '\0';
+
+  if (launch.printsIdentification) {
+    StdWrite(identification);
+    StdWrite("\n");
+  }
+  WriteFirmwareVersion(RunLogDirectory.c_str(), identification);
+  if (launch.copiesLevelOffset) {
+    GetCtrlVal(MainPanelHandle, MAIN_LEVEL_OFFSET, &LevelOffset);
+    if (LevelOffset.size() > kLevelOffsetMax) LevelOffset.resize(kLevelOffsetMax);
+  }
+  if (launch.connectionReport != nullptr) StdWrite(launch.connectionReport);
+  if (launch.resetsSimulator) ResetSimulator();
+  launch.procedure();
+  return 0;
+}
+
+}  // namespace
+
+void CreateRunLogDirectory() {
+  const std::time_t now = CalendarTime();
+  std::tm local{};
+  localtime_r(&now, &local);
+  char time[64];
+  std::strftime(time, sizeof time, "%Y-%m-%d_%H.%M.%S", &local);
+  RunLogDirectory = std::string("KELMAR_LOGS_") + time;
+  if (RunLogDirectory.size() > kRunLogDirectoryMax) RunLogDirectory.resize(kRunLogDirectoryMax);
+  // A directory that cannot be made shows later, when the files are created.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path("LOG") / RunLogDirectory, ignored);
+}
+
+void WriteFirmwareVersion(const char* directory, const char* text) {
+  std::string path = std::string("LOG/") + directory + "/Firmware_Version.txt";
+  ReplaceChar(path.data(), ':', '.');
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return;
+  std::fputs(text, file);
+  std::fclose(file);
+}
+
+#define LAUNCH_CALLBACK(name, launch)                                                   \
+  int name(int, int, int event, void*, int, int) {                                      \
+    if (event != EVENT_COMMIT) return 0;                                                \
+    return RunLaunch(launch);                                                           \
+  }
+LAUNCH_CALLBACK(callbackRunTest000, kTest000)
+LAUNCH_CALLBACK(callbackRunTest001, kTest001)
+LAUNCH_CALLBACK(callbackRunTest003, kTest003)
+LAUNCH_CALLBACK(callbackRunTest004, kTest004)
+LAUNCH_CALLBACK(callbackRunTest009, kTest009)
+LAUNCH_CALLBACK(callbackRunTest010, kTest010)
+LAUNCH_CALLBACK(callbackRunTest011, kTest011)
+LAUNCH_CALLBACK(callbackRunTest012, kTest012)
+LAUNCH_CALLBACK(callbackRunTestSeq, kTestSequence)
+#undef LAUNCH_CALLBACK
+
+// ---- Run panel buttons ----------------------------------------------------------
+
+int CALLBK_CMDABORT000(int, int, int event, void*, int, int) {
+  if (event == EVENT_COMMIT) AbortFlag = 1;
+  return 0;
+}
+
+int CALLBK_CMDABORT009(int, int, int event, void*, int, int) {
+  if (event == EVENT_COMMIT) AbortFlag = 1;
+  return 0;
+}
+
+int CALLBK_CMDEXITTEST009(int, int, int event, void*, int, int) {
+  if (event == EVENT_COMMIT) AbortFlag = 1;
+  return 0;
+}
+
+// Closes the basic test's panel but lets the test run on: its lines then go to
+// standard output and its files are written as usual.
+int CALLBK_CMDEXITTEST000(int, int, int event, void*, int, int) {
+  if (event != EVENT_COMMIT || RunPanelHandle == 0) return 0;
+  const int panel = RunPanelHandle;
+  RunPanelHandle = 0;
+  if (StatusLogPanel == panel) StatusLogPanel = 0;
+  DiscardPanel(panel);
+  return 0;
+}
