@@ -1,0 +1,102 @@
+#include "app/DecodeNmea.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "platform/stdio.h"
+#include "receiver/Epoch.h"
+
+namespace {
+
+void AppendF(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void AppendF(std::string& out, const char* format, ...) {
+  char piece[64];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(piece, sizeof piece, format, args);
+  va_end(args);
+  if (n > 0) out.append(piece, static_cast<std::size_t>(std::min<int>(n, sizeof piece - 1)));
+}
+
+// JSON has no infinities or NaN.
+void AppendReal(std::string& out, double value) {
+  if (std::isfinite(value))
+    AppendF(out, "%.17g", value);
+  else
+    out += "null";
+}
+
+std::string EpochJson(const FixRecord& fix, const FixStatus& status, const SatelliteTable& table,
+                      int gsaCount) {
+  std::string out;
+  out.reserve(2048);
+  AppendF(out, "{\"time\":\"%02d:%02d:%02d\",\"date\":\"%02d.%02d.%04d\"", fix.hour, fix.minute,
+          fix.second, fix.day, fix.month, fix.year);
+  out += ",\"lat\":";
+  AppendReal(out, fix.position.latitude);
+  out += ",\"lon\":";
+  AppendReal(out, fix.position.longitude);
+  out += ",\"alt\":";
+  AppendReal(out, fix.position.altitude);
+  out += ",\"hdop\":";
+  AppendReal(out, fix.hdop);
+  out += ",\"vdop\":";
+  AppendReal(out, fix.vdop);
+  out += ",\"pdop\":";
+  AppendReal(out, status.pdop);
+  AppendF(out, ",\"fixMode\":%d,\"usedCount\":%d,\"gsaCount\":%d,\"usedPrn\":[", status.fixMode,
+          status.usedCount, gsaCount);
+  for (std::size_t i = 0; i < status.usedPrn.size(); ++i)
+    AppendF(out, i ? ",%d" : "%d", status.usedPrn[i]);
+  AppendF(out, "],\"inView\":%d,\"sats\":[", status.inViewCount);
+  const int shown = std::clamp(status.inViewCount, 0, kSatelliteTableSize);
+  for (int i = 0; i < shown; ++i) {
+    const SatelliteEntry& s = table[static_cast<std::size_t>(i)];
+    AppendF(out, "%s{\"prn\":%d,\"elev\":%d,\"azim\":%d,\"cn0\":%d,\"used\":%s}", i ? "," : "",
+            s.prn, s.elevation, s.azimuth, s.cn0, s.usedFlag == 'U' ? "true" : "false");
+  }
+  out += "]}\n";
+  return out;
+}
+
+}  // namespace
+
+int RunDecodeNmea(const char* path) {
+  std::ifstream file(path ? path : "", std::ios::binary);
+  if (!file) {
+    std::fprintf(stderr, "gnss-station: cannot read %s: %s\n", path ? path : "(none)",
+                 std::strerror(errno));
+    return 1;
+  }
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    std::fprintf(stderr, "gnss-station: error reading %s\n", path);
+    return 1;
+  }
+
+  auto buffer = std::make_unique<ReceiveBuffer>();
+  FixRecord fix;
+  FixStatus status;
+  SatelliteTable table;
+  DecodeEpochStream(text, *buffer, fix, status, table,
+                    [&](StreamStep step, const EpochState& state) {
+                      int gsaCount = state.gsaCount;
+                      if (step == StreamStep::kDecodedMissingLineEnd)
+                        std::fputs("gnss-station: a sentence without CR LF; rest of epoch skipped\n",
+                                   stderr);
+                      if (step == StreamStep::kGsvNumberOutOfRange) {
+                        std::fputs("gnss-station: GSV message number out of range\n", stderr);
+                        gsaCount = 0;
+                      }
+                      StdWrite(EpochJson(fix, status, table, gsaCount));
+                    });
+  return 0;
+}

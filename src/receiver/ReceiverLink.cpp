@@ -1,0 +1,164 @@
+#include "receiver/ReceiverLink.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/stdio.h"
+#include "platform/ui.h"
+#include "receiver/ReceiverProfile.h"
+#include "report/ProgressLog.h"
+#include "state/StationState.h"
+#include "ui/GNSS_UI_MENU.h"
+
+int ReceiverPort = kInvalidSerialHandle;
+
+namespace {
+
+constexpr double kMessagePauseSeconds = 0.1;
+constexpr double kAfterOpenSeconds = 1.0;
+constexpr double kAfterInitSeconds = 3.0;
+constexpr std::size_t kHexTokenLength = 4;  // "0x" and two digits
+
+void LogStatusF(const char* format, int value) {
+  char line[128];
+  std::snprintf(line, sizeof line, format, value);
+  LogStatus(line);
+}
+
+const ReceiverProfile& SelectedProfile() {
+  static const ReceiverProfile kNone;
+  if (SelectedReceiverType < 0 || SelectedReceiverType >= kReceiverTypeCapacity) return kNone;
+  return ReceiverProfiles[SelectedReceiverType];
+}
+
+}  // namespace
+
+int OpenReceiverPort() {
+  int comPort = 0;
+  GetCtrlVal(MainPanelHandle, MAIN_COMPORT, &comPort);
+  return OpenReceiverPortOn(comPort);
+}
+
+int OpenReceiverPortOn(int comPort) {
+  // A port left open by an earlier run would keep its device locked.
+  CloseReceiverPort();
+
+  const int first = comPort != 0 ? comPort : kFirstScannedComPort;
+  const int last = comPort != 0 ? comPort : kLastScannedComPort;
+  for (int n = first; n <= last; ++n) {
+    LogStatusF("Trying connection to COM port %d... \n", n);
+    ReceiverPort = SerialOpenCom(n);
+    if (ReceiverPort != kInvalidSerialHandle) break;
+    LogStatus("Failed\n");
+    if (n == kLastScannedComPort) return -2;
+  }
+
+  // With the one chosen port absent the steps below run on no port and fail.
+  SerialState state;
+  if (!SerialGetState(ReceiverPort, &state))
+    StdPrintf("GetCommState failed with error %d.\n", SerialLastError());
+  SerialGetState(ReceiverPort, &state);
+
+  state.baudRate = 9600;
+  state.dataBits = 8;
+  state.parity = 0;
+  state.stopBits = 1;
+  state.dtrEnable = true;
+  state.xoffLimit = kReceiverXoffLimit;
+  state.xonChar = 0x11;
+  state.xoffChar = 0x13;
+  if (!SerialSetState(ReceiverPort, state)) {
+    StdPrintf("SetCommState failed with error %d.\n", SerialLastError());
+    return -1;
+  }
+  if (!SerialSetTimeouts(ReceiverPort, kReceiverReadMilliseconds,
+                         kReceiverWritePerByteMilliseconds, kReceiverWriteConstantMilliseconds)) {
+    StdPrintf("Error setting time-outs. %d.\n", SerialLastError());
+    return -1;
+  }
+  SerialPurge(ReceiverPort, kSerialPurgeBoth);
+  WaitSeconds(kAfterOpenSeconds);
+  LogStatus("Successful.\n");
+  return 0;
+}
+
+void CloseReceiverPort() {
+  if (ReceiverPort != kInvalidSerialHandle) SerialClose(ReceiverPort);
+  ReceiverPort = kInvalidSerialHandle;
+}
+
+std::vector<HexMessage> SplitHexCommands(std::string_view text) {
+  std::vector<HexMessage> messages;
+  HexMessage current;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == ';') {
+      current.endedBySemicolon = true;
+      messages.push_back(std::move(current));
+      current = HexMessage{};
+      ++i;
+    } else if (text.compare(i, 2, "0x") == 0) {
+      char token[kHexTokenLength + 1] = {};
+      text.copy(token, kHexTokenLength, i);
+      current.bytes.push_back(static_cast<unsigned char>(std::strtol(token, nullptr, 16) & 0xFF));
+      i += kHexTokenLength;
+    } else {
+      ++i;
+    }
+  }
+  if (!current.bytes.empty()) messages.push_back(std::move(current));
+  return messages;
+}
+
+int SendHexCommands(std::string_view text) {
+  int result = 1;
+  for (const HexMessage& message : SplitHexCommands(text)) {
+    if (!SerialWrite(ReceiverPort, message.bytes.data(), message.bytes.size())) result = 0;
+    if (message.endedBySemicolon) WaitSeconds(kMessagePauseSeconds);
+  }
+  return result;
+}
+
+int InitReceiver(int glonassSatellites) {
+  const ReceiverProfile& profile = SelectedProfile();
+  SerialPurge(ReceiverPort, kSerialPurgeBoth);
+  int initSent;
+  if (glonassSatellites > 0) {
+    LogStatus("Sending GLONASS INIT command to receiver...\n");
+    initSent = SendHexCommands(profile.glonassInit);
+  } else {
+    LogStatus("Sending GPS INIT command to receiver...\n");
+    initSent = SendHexCommands(profile.gpsInit);
+  }
+  LogStatus("Sending Cold start command to receiver...\n");
+  const int coldSent = SendHexCommands(profile.coldStart);
+  LogStatus("Sending additional defined commands to receiver...\n");
+  const int extraSent = SendHexCommands(profile.extraCommands);
+  if (!initSent || !coldSent || !extraSent) {
+    LogStatus("Error during sending INIT commands to receiver.\n");
+    return 0;
+  }
+  SerialDrain(ReceiverPort);
+  WaitSeconds(kAfterInitSeconds);
+  // The receiver's answers to the commands are not NMEA.
+  SerialPurge(ReceiverPort, kSerialPurgeBoth);
+  LogStatus("Receiver Initialized.\n");
+  return 1;
+}
+
+int HotStartReceiver() {
+  LogStatus("Performing receiver HOT start...\n");
+  SerialPurge(ReceiverPort, kSerialPurgeBoth);
+  if (!SerialWrite(ReceiverPort, kHotStartCommand, sizeof kHotStartCommand)) {
+    LogStatus("HOT Start Failed.\n");
+    return 0;
+  }
+  SerialDrain(ReceiverPort);
+  WaitSeconds(kAfterInitSeconds);
+  SerialPurge(ReceiverPort, kSerialPurgeBoth);
+  LogStatus("HOT Start Initialized.\n");
+  return 1;
+}
