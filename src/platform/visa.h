@@ -52,6 +52,10 @@ inline constexpr ViUInt16 VI_WRITE_BUF_DISCARD = 8;
 
 inline constexpr ViUInt32 VI_NO_LOCK = 0;
 
+// Time-out values (milliseconds otherwise).
+inline constexpr ViUInt32 VI_TMO_IMMEDIATE = 0;
+inline constexpr ViUInt32 VI_TMO_INFINITE = 0xFFFFFFFFU;
+
 ViStatus viOpenDefaultRM(ViSession* resourceManager);
 ViStatus viOpen(ViSession resourceManager, const char* resourceName, ViUInt32 accessMode,
                 ViUInt32 openTimeout, ViSession* session);
@@ -62,13 +66,19 @@ ViStatus viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value);
 ViStatus viPrintf(ViSession session, const char* format, ...) __attribute__((format(printf, 2, 3)));
 ViStatus viWrite(ViSession session, const ViByte* buffer, ViUInt32 count, ViUInt32* written);
 ViStatus viRead(ViSession session, ViByte* buffer, ViUInt32 count, ViUInt32* received);
-// Supported formats: "%t" (char*, the whole answer up to its message end; the
-// buffer must hold 1024 bytes, longer answers are cut), "%ld" (long*), "%f"
-// (float*), "%lf" (double*), "%s" (char*, one word).
+// Reads one answer (up to its LF) and parses it. Supported formats: "%t"
+// (char*, the whole answer up to its message end; the buffer must hold 1024
+// bytes, longer answers are cut), "%d" (int*), "%ld" (long*), "%f" (float*),
+// "%lf" (double*), "%s" (char*, one word, cut like "%t"); white space in the
+// format skips white space, other characters must match. Numbers are read in
+// the C locale. An answer that does not match gives VI_ERROR_INV_FMT; a
+// time-out gives VI_ERROR_TMO after parsing what arrived.
 ViStatus viScanf(ViSession session, const char* format, ...);
 // Writes `writeFormat` (no arguments are taken for it) as one message, then
 // reads with `readFormat` as viScanf does.
 ViStatus viQueryf(ViSession session, const char* writeFormat, const char* readFormat, ...);
 ViStatus viFlush(ViSession session, ViUInt16 mask);
-// `description` must hold 256 bytes.
+// `description` must hold 256 bytes. When `object` is the session (or
+// resource manager) whose last failure was `status`, the reason is added in
+// parentheses (the refused resource, the lost peer, ...).
 ViStatus viStatusDesc(ViObject object, ViStatus status, char description[256]);

@@ -1,0 +1,97 @@
+// IEEE 488.2 common commands, the error queue and the lab's EMULator: fault
+// commands, as table rows.
+#include <cstdio>
+
+#include "ScpiInstrument.h"
+#include "SimulatorModel.h"
+
+namespace emu {
+
+namespace {
+
+constexpr const char* kIdentification = "Emulated Lab,QARN,100001,qarn-emu 1.0";
+
+std::string FormatNumber(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.15g", value);
+  return text;
+}
+
+}  // namespace
+
+void RegisterCommonCommands(ScpiInstrument& instrument) {
+  ScpiCommandTable& t = instrument.Commands();
+
+  t.Add("*IDN?", [](ScpiCall& c) { c.Reply(kIdentification); });
+  t.Add("*RST", [](ScpiCall& c) { c.Instrument().Model().Reset(); });
+  t.Add("*CLS", [](ScpiCall& c) { c.Instrument().Errors().Clear(); });
+  // Every command is complete when it returns; the lab may hold the answer.
+  t.Add("*OPC?", [](ScpiCall& c) {
+    c.Reply("1");
+    c.DelayAnswer(c.Instrument().Faults().opcDelayMs);
+  });
+  t.Add("*OPC", [](ScpiCall&) {});
+  t.Add("*WAI", [](ScpiCall&) {});
+  t.Add("*ESR?", [](ScpiCall& c) { c.Reply("0"); });
+  t.Add("*STB?", [](ScpiCall& c) { c.Reply(c.Instrument().Errors().Size() > 0 ? "4" : "0"); });
+  t.Add("*TST?", [](ScpiCall& c) { c.Reply("0"); });
+  t.Add("SYSTem:ERRor[:NEXT]?", [](ScpiCall& c) { c.Reply(c.Instrument().Errors().PopFormatted()); });
+  t.Add("SYSTem:ERRor:COUNt?", [](ScpiCall& c) {
+    c.Reply(std::to_string(c.Instrument().Errors().Size()));
+  });
+  t.Add("SYSTem:ERRor:ALL?", [](ScpiCall& c) {
+    std::string all = c.Instrument().Errors().PopFormatted();
+    while (c.Instrument().Errors().Size() > 0) all += "," + c.Instrument().Errors().PopFormatted();
+    c.Reply(all);
+  });
+
+  // ---- faults arranged by the tests ----
+  t.Add("EMULator:RESet", [](ScpiCall& c) { c.Instrument().ResetLab(); });
+  t.Add("EMULator:SILent", [](ScpiCall& c) {
+    if (auto on = c.Boolean(0)) c.Instrument().Faults().silent = *on;
+  });
+  t.Add("EMULator:SILent?", [](ScpiCall& c) { c.Reply(c.Instrument().Faults().silent ? "1" : "0"); });
+  // Milliseconds of real time by which every *OPC? answer is held back.
+  t.Add("EMULator:OPC:DELay", [](ScpiCall& c) {
+    auto ms = c.Integer(0);
+    if (!ms) return;
+    if (*ms < 0 || *ms > 600000) {
+      c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+      return;
+    }
+    c.Instrument().Faults().opcDelayMs = static_cast<int>(*ms);
+  });
+  t.Add("EMULator:OPC:DELay?", [](ScpiCall& c) {
+    c.Reply(std::to_string(c.Instrument().Faults().opcDelayMs));
+  });
+  // EMUL:ERR:ADD <code>,"<text>": one entry in the error queue.
+  t.Add("EMULator:ERRor[:ADD]", [](ScpiCall& c) {
+    auto code = c.Integer(0);
+    if (!code) return;
+    std::string text = "Emulated error";
+    if (c.ParamCount() > 1) {
+      auto given = c.Text(1);
+      if (!given) return;
+      text = *given;
+    }
+    c.Error(static_cast<int>(*code), text);
+  });
+  // Closes every connection after this message.
+  t.Add("EMULator:CONNection:DROP", [](ScpiCall& c) { c.Instrument().Faults().dropAllNow = true; });
+  // The n-th message received after this one (on any connection) is not
+  // executed; its connection is closed instead.
+  t.Add("EMULator:CONNection:DROP:AFTer", [](ScpiCall& c) {
+    auto n = c.Integer(0);
+    if (!n) return;
+    if (*n < 1) {
+      c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+      return;
+    }
+    c.Instrument().Faults().dropAfterMessages = static_cast<int>(*n);
+  });
+  t.Add("EMULator:TIME:SCALe?", [](ScpiCall& c) {
+    c.Reply(FormatNumber(c.Instrument().Model().TimeScale()));
+  });
+}
+
+}  // namespace emu

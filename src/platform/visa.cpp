@@ -1,0 +1,761 @@
+// Instrument sessions behind the VISA names. Raw TCP sockets ("::SOCKET")
+// are carried out here with POSIX sockets; each session owns its descriptor,
+// and every wait is a poll bounded by the session's time-out.
+#include "platform/visa.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// VISA's default session time-out.
+constexpr ViUInt32 kDefaultTimeoutMs = 2000;
+// Connecting to an address nobody answers must fail within seconds, not
+// after the kernel's minutes of SYN retries.
+constexpr ViUInt32 kDefaultConnectTimeoutMs = 3000;
+// Bytes taken from the socket per recv.
+constexpr size_t kReceiveChunk = 16 * 1024;
+// Input held unread in a session (answers we were not asked for yet); beyond
+// this the session stops taking more from the socket until it is read.
+constexpr size_t kMaxBufferedInput = 1024 * 1024;
+// "%t" and "%s" destinations hold 1024 bytes (visa.h): 1023 and the NUL.
+constexpr size_t kFormattedTextCapacity = 1024;
+// The longest answer viScanf gathers before parsing; a longer message is cut
+// here and its remainder is discarded with it.
+constexpr size_t kMaxScannedMessage = 64 * 1024;
+// viStatusDesc's destination holds 256 bytes.
+constexpr size_t kStatusDescCapacity = 256;
+
+std::string ErrnoText(std::string_view what, int error) {
+  return std::string(what) + ": " + std::strerror(error);
+}
+
+// ---- an owned descriptor ------------------------------------------------------
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      CloseQuietly();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() { CloseQuietly(); }
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  // Closes and reports; close is not retried on EINTR (Linux frees the
+  // descriptor anyway).
+  bool Close(std::string* error) {
+    if (fd_ < 0) return true;
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) == 0 || errno == EINTR) return true;
+    if (error) *error = ErrnoText("close", errno);
+    return false;
+  }
+
+ private:
+  void CloseQuietly() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+};
+
+// Milliseconds left until `deadline`; nullopt means no deadline (infinite).
+struct Deadline {
+  std::optional<SteadyClock::time_point> at;
+
+  static Deadline After(ViUInt32 timeoutMs) {
+    if (timeoutMs == VI_TMO_INFINITE) return {};
+    return {SteadyClock::now() + std::chrono::milliseconds(timeoutMs)};
+  }
+  // For poll: -1 waits forever, 0 means the time is up.
+  int PollMs() const {
+    if (!at) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*at - SteadyClock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+  }
+  bool Expired() const { return at && SteadyClock::now() >= *at; }
+};
+
+// poll() for one descriptor, retried on EINTR with the time left. Returns the
+// revents, 0 on time-out, -1 on error (errno set).
+int PollOne(int fd, short events, const Deadline& deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int n = ::poll(&p, 1, deadline.PollMs());
+    if (n > 0) return p.revents;
+    if (n == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+// ---- instrument I/O -----------------------------------------------------------
+
+// What a session does on the wire. The raw socket is one kind; VXI-11 joins as
+// another.
+class InstrumentIo {
+ public:
+  virtual ~InstrumentIo() = default;
+  // Sends one message; LF is appended when it does not end with one.
+  // `written` counts the caller's bytes only.
+  virtual ViStatus WriteMessage(const ViByte* data, size_t count, const Deadline& deadline,
+                                size_t* written) = 0;
+  // Reads at most `count` bytes; stops after LF. Bytes beyond stay buffered.
+  virtual ViStatus Read(ViByte* data, size_t count, const Deadline& deadline, size_t* received) = 0;
+  // Drops every received byte not yet read.
+  virtual void DiscardInput() = 0;
+  virtual ViStatus Close() = 0;
+  // The reason of the last failure, for viStatusDesc.
+  virtual const std::string& Detail() const = 0;
+};
+
+class SocketIo final : public InstrumentIo {
+ public:
+  static ViStatus Connect(const std::string& host, const std::string& port, ViUInt32 timeoutMs,
+                          std::unique_ptr<SocketIo>* io, std::string* detail);
+
+  ViStatus WriteMessage(const ViByte* data, size_t count, const Deadline& deadline,
+                        size_t* written) override;
+  ViStatus Read(ViByte* data, size_t count, const Deadline& deadline, size_t* received) override;
+  void DiscardInput() override;
+  ViStatus Close() override;
+  const std::string& Detail() const override { return detail_; }
+
+ private:
+  explicit SocketIo(FileDescriptor fd, std::string peer) : fd_(std::move(fd)), peer_(std::move(peer)) {}
+  // Takes what has already arrived without waiting. False once the peer has
+  // closed (or reset) the connection.
+  bool TakeAvailable();
+  // One recv into the buffer. 1: bytes came; 0: nothing yet; -1: closed.
+  int ReceiveOnce();
+  ViStatus Lost(std::string why) {
+    closed_ = true;
+    detail_ = "connection to " + peer_ + " lost: " + why;
+    return VI_ERROR_CONN_LOST;
+  }
+
+  FileDescriptor fd_;
+  std::string peer_;
+  std::string buffer_;  // received, not yet read
+  bool closed_ = false;
+  std::string detail_;
+};
+
+ViStatus SocketIo::Connect(const std::string& host, const std::string& port, ViUInt32 timeoutMs,
+                           std::unique_ptr<SocketIo>* io, std::string* detail) {
+  const std::string peer = host + ":" + port;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+  if (rc != 0) {
+    *detail = "cannot resolve " + peer + ": " + ::gai_strerror(rc);
+    return VI_ERROR_RSRC_NFOUND;
+  }
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
+  const Deadline deadline = Deadline::After(timeoutMs);
+  std::string lastError = "no address";
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    FileDescriptor fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
+    if (!fd.Valid()) {
+      lastError = ErrnoText("socket", errno);
+      continue;
+    }
+    int rcConnect = ::connect(fd.Get(), a->ai_addr, a->ai_addrlen);
+    if (rcConnect != 0 && (errno == EINPROGRESS || errno == EINTR)) {
+      const int revents = PollOne(fd.Get(), POLLOUT, deadline);
+      if (revents == 0) {
+        lastError = "no answer from " + peer + " within " + std::to_string(timeoutMs) + " ms";
+        continue;
+      }
+      int soError = 0;
+      socklen_t len = sizeof soError;
+      if (revents < 0) soError = errno;
+      else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
+      rcConnect = soError == 0 ? 0 : -1;
+      errno = soError;
+    }
+    if (rcConnect != 0) {
+      lastError = ErrnoText("connect to " + peer, errno);
+      continue;
+    }
+    // Commands are small and each waits for its answer: send at once.
+    const int one = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    io->reset(new SocketIo(std::move(fd), peer));
+    return VI_SUCCESS;
+  }
+  *detail = lastError;
+  return VI_ERROR_RSRC_NFOUND;
+}
+
+int SocketIo::ReceiveOnce() {
+  char chunk[kReceiveChunk];
+  for (;;) {
+    const ssize_t n = ::recv(fd_.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0) {
+      buffer_.append(chunk, static_cast<size_t>(n));
+      return 1;
+    }
+    if (n == 0) {
+      Lost("closed by the instrument");
+      return -1;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    Lost(std::strerror(errno));
+    return -1;
+  }
+}
+
+bool SocketIo::TakeAvailable() {
+  while (!closed_ && buffer_.size() < kMaxBufferedInput) {
+    const int r = ReceiveOnce();
+    if (r <= 0) break;
+  }
+  return !closed_;
+}
+
+ViStatus SocketIo::WriteMessage(const ViByte* data, size_t count, const Deadline& deadline,
+                                size_t* written) {
+  *written = 0;
+  // A peer that has gone is noticed here, before the message is lost in a
+  // half-closed socket.
+  if (closed_ || !TakeAvailable()) return VI_ERROR_CONN_LOST;
+  if (count == 0) return VI_SUCCESS;
+  std::string message(reinterpret_cast<const char*>(data), count);
+  if (message.back() != '\n') message += '\n';
+  size_t sent = 0;
+  while (sent < message.size()) {
+    const ssize_t n = ::send(fd_.Get(), message.data() + sent, message.size() - sent,
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const int revents = PollOne(fd_.Get(), POLLOUT, deadline);
+      if (revents == 0) {
+        *written = std::min(sent, count);
+        detail_ = "the instrument took no more input within the time-out";
+        return VI_ERROR_TMO;
+      }
+      if (revents < 0) return Lost(std::strerror(errno));
+      continue;
+    }
+    *written = std::min(sent, count);
+    return Lost(n < 0 ? std::strerror(errno) : "send returned 0");
+  }
+  *written = count;
+  return VI_SUCCESS;
+}
+
+ViStatus SocketIo::Read(ViByte* data, size_t count, const Deadline& deadline, size_t* received) {
+  *received = 0;
+  if (count == 0) return VI_SUCCESS;
+  const auto take = [&](size_t n) {
+    std::memcpy(data, buffer_.data(), n);
+    buffer_.erase(0, n);
+    *received = n;
+  };
+  for (;;) {
+    const size_t limit = std::min(count, buffer_.size());
+    if (const void* lf = std::memchr(buffer_.data(), '\n', limit)) {
+      take(static_cast<size_t>(static_cast<const char*>(lf) - buffer_.data()) + 1);
+      return VI_SUCCESS;
+    }
+    if (buffer_.size() >= count) {
+      take(count);
+      return VI_SUCCESS_MAX_CNT;
+    }
+    if (closed_) {
+      // What came before the peer left is still delivered, with the failure.
+      take(buffer_.size());
+      return VI_ERROR_CONN_LOST;
+    }
+    const int revents = PollOne(fd_.Get(), POLLIN, deadline);
+    if (revents == 0) {
+      take(buffer_.size());
+      detail_ = "no complete answer within the time-out";
+      return VI_ERROR_TMO;
+    }
+    if (revents < 0) {
+      Lost(std::strerror(errno));
+      continue;
+    }
+    ReceiveOnce();
+  }
+}
+
+void SocketIo::DiscardInput() {
+  TakeAvailable();
+  buffer_.clear();
+}
+
+ViStatus SocketIo::Close() {
+  std::string error;
+  if (!fd_.Close(&error)) {
+    detail_ = error;
+    return VI_ERROR_IO;
+  }
+  return VI_SUCCESS;
+}
+
+// ---- sessions -----------------------------------------------------------------
+
+struct SessionRecord {
+  bool resourceManager = false;
+  ViSession owner = VI_NULL;  // the resource manager it was opened through
+  std::unique_ptr<InstrumentIo> io;
+  ViUInt32 timeoutMs = kDefaultTimeoutMs;
+  ViAttrState readBufferMode = VI_FLUSH_WHEN_FULL;
+  ViAttrState writeBufferMode = VI_FLUSH_WHEN_FULL;
+  // The last failure and its reason, for viStatusDesc.
+  ViStatus lastStatus = VI_SUCCESS;
+  std::string lastDetail;
+  std::mutex io_mutex;  // one operation at a time on the wire
+};
+
+struct SessionTable {
+  std::mutex mutex;
+  std::map<ViSession, std::shared_ptr<SessionRecord>> sessions;
+  ViSession next = 1;
+};
+
+SessionTable& Table() {
+  static SessionTable table;
+  return table;
+}
+
+std::shared_ptr<SessionRecord> Find(ViObject object) {
+  SessionTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  const auto it = t.sessions.find(object);
+  return it == t.sessions.end() ? nullptr : it->second;
+}
+
+ViSession Insert(std::shared_ptr<SessionRecord> record) {
+  SessionTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  ViSession id = t.next++;
+  if (id == VI_NULL) id = t.next++;
+  t.sessions.emplace(id, std::move(record));
+  return id;
+}
+
+ViStatus Remember(SessionRecord& record, ViStatus status, std::string detail) {
+  if (status < 0) {
+    record.lastStatus = status;
+    record.lastDetail = std::move(detail);
+  }
+  return status;
+}
+
+// An instrument session (not a resource manager) or nullptr.
+std::shared_ptr<SessionRecord> FindInstrument(ViSession session) {
+  auto record = Find(session);
+  return record && !record->resourceManager && record->io ? record : nullptr;
+}
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::vector<std::string> SplitResource(std::string_view name) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = name.find("::", start);
+    parts.emplace_back(name.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    if (at == std::string_view::npos) break;
+    start = at + 2;
+  }
+  return parts;
+}
+
+bool IsTcpipInterface(const std::string& token) {
+  const std::string upper = Upper(token);
+  if (upper.rfind("TCPIP", 0) != 0) return false;
+  return std::all_of(upper.begin() + 5, upper.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+// Reads one message (up to LF) for viScanf. An answer longer than
+// `maxBytes` is cut there; the rest of that message is read and dropped, so
+// the next answer starts where it should.
+ViStatus ReadMessage(SessionRecord& record, std::string* message, size_t maxBytes) {
+  message->clear();
+  const Deadline deadline = Deadline::After(record.timeoutMs);
+  ViByte chunk[4096];
+  bool discarding = false;
+  for (;;) {
+    size_t received = 0;
+    const size_t want = discarding ? sizeof chunk : std::min(sizeof chunk, maxBytes - message->size());
+    const ViStatus status = record.io->Read(chunk, want, deadline, &received);
+    if (!discarding) message->append(reinterpret_cast<const char*>(chunk), received);
+    if (status < 0) return Remember(record, status, record.io->Detail());
+    if (status == VI_SUCCESS) return VI_SUCCESS;  // LF seen
+    if (message->size() >= maxBytes) discarding = true;
+  }
+}
+
+void CopyText(std::string_view text, char* destination) {
+  const size_t n = std::min(text.size(), kFormattedTextCapacity - 1);
+  std::memcpy(destination, text.data(), n);
+  destination[n] = '\0';
+}
+
+// Parses `message` by `format` (the subset visa.h lists) into the va_list's
+// destinations.
+ViStatus ScanMessage(const std::string& message, const char* format, va_list args) {
+  size_t in = 0;
+  const auto skipSpace = [&] {
+    while (in < message.size() && std::isspace(static_cast<unsigned char>(message[in]))) ++in;
+  };
+  for (const char* f = format; *f; ++f) {
+    if (std::isspace(static_cast<unsigned char>(*f))) {
+      skipSpace();
+      continue;
+    }
+    if (*f != '%') {
+      if (in >= message.size() || message[in] != *f) return VI_ERROR_INV_FMT;
+      ++in;
+      continue;
+    }
+    ++f;
+    bool isLong = false;
+    if (*f == 'l') {
+      isLong = true;
+      ++f;
+    }
+    switch (*f) {
+      case 't':
+        CopyText(std::string_view(message).substr(in), va_arg(args, char*));
+        in = message.size();
+        break;
+      case 's': {
+        skipSpace();
+        size_t end = in;
+        while (end < message.size() && !std::isspace(static_cast<unsigned char>(message[end]))) ++end;
+        if (end == in) return VI_ERROR_INV_FMT;
+        CopyText(std::string_view(message).substr(in, end - in), va_arg(args, char*));
+        in = end;
+        break;
+      }
+      case 'd': {
+        skipSpace();
+        size_t start = in;
+        if (start < message.size() && message[start] == '+') ++start;
+        long value = 0;
+        const auto [end, ec] = std::from_chars(message.data() + start, message.data() + message.size(), value);
+        if (ec != std::errc()) return VI_ERROR_INV_FMT;
+        in = static_cast<size_t>(end - message.data());
+        if (isLong) *va_arg(args, long*) = value;
+        else *va_arg(args, int*) = static_cast<int>(value);
+        break;
+      }
+      case 'f': {
+        skipSpace();
+        size_t start = in;
+        if (start < message.size() && message[start] == '+') ++start;
+        double value = 0.0;
+        // from_chars reads in the C locale whatever the process's locale.
+        const auto [end, ec] = std::from_chars(message.data() + start, message.data() + message.size(), value);
+        if (ec != std::errc()) return VI_ERROR_INV_FMT;
+        in = static_cast<size_t>(end - message.data());
+        if (isLong) *va_arg(args, double*) = value;
+        else *va_arg(args, float*) = static_cast<float>(value);
+        break;
+      }
+      default:
+        return VI_ERROR_INV_FMT;
+    }
+  }
+  return VI_SUCCESS;
+}
+
+ViStatus ScanSession(SessionRecord& record, const char* format, va_list args) {
+  std::string message;
+  const ViStatus readStatus = ReadMessage(record, &message, kMaxScannedMessage);
+  if (readStatus < 0 && message.empty()) return readStatus;
+  const ViStatus scanStatus = ScanMessage(message, format, args);
+  if (readStatus < 0) return readStatus;  // partial answer delivered, failure kept
+  if (scanStatus < 0) {
+    return Remember(record, scanStatus, "the answer does not match \"" + std::string(format) + "\"");
+  }
+  return VI_SUCCESS;
+}
+
+ViStatus WriteBytes(SessionRecord& record, const ViByte* data, size_t count, size_t* written) {
+  const ViStatus status = record.io->WriteMessage(data, count, Deadline::After(record.timeoutMs), written);
+  return Remember(record, status, record.io->Detail());
+}
+
+struct StatusText {
+  ViStatus status;
+  const char* name;
+  const char* text;
+};
+
+constexpr StatusText kStatusTexts[] = {
+    {VI_SUCCESS, "VI_SUCCESS", "Operation completed successfully."},
+    {VI_SUCCESS_TERM_CHAR, "VI_SUCCESS_TERM_CHAR", "The specified termination character was read."},
+    {VI_SUCCESS_MAX_CNT, "VI_SUCCESS_MAX_CNT", "The number of bytes read is equal to the input count."},
+    {VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT", "The given session or object reference is invalid."},
+    {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND", "Insufficient location information or resource not present in the system."},
+    {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME", "Invalid resource reference specified. Parsing error."},
+    {VI_ERROR_TMO, "VI_ERROR_TMO", "Timeout expired before operation completed."},
+    {VI_ERROR_NSUP_ATTR, "VI_ERROR_NSUP_ATTR", "The specified attribute is not defined by the referenced object."},
+    {VI_ERROR_NSUP_ATTR_STATE, "VI_ERROR_NSUP_ATTR_STATE", "The specified state of the attribute is not valid, or is not supported as defined by the object."},
+    {VI_ERROR_IO, "VI_ERROR_IO", "Could not perform operation because of I/O error."},
+    {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER", "The given session or object reference does not support this operation."},
+    {VI_ERROR_INV_FMT, "VI_ERROR_INV_FMT", "A format specifier in the format string is invalid, or the data does not match it."},
+    {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST", "The connection for the given session has been lost."},
+};
+
+}  // namespace
+
+// ---- the VISA operations --------------------------------------------------------
+
+ViStatus viOpenDefaultRM(ViSession* resourceManager) {
+  if (!resourceManager) return VI_ERROR_INV_OBJECT;
+  auto record = std::make_shared<SessionRecord>();
+  record->resourceManager = true;
+  *resourceManager = Insert(std::move(record));
+  return VI_SUCCESS;
+}
+
+ViStatus viOpen(ViSession resourceManager, const char* resourceName, ViUInt32 /*accessMode*/,
+                ViUInt32 openTimeout, ViSession* session) {
+  if (session) *session = VI_NULL;
+  auto rm = Find(resourceManager);
+  if (!rm || !rm->resourceManager || !session) return VI_ERROR_INV_OBJECT;
+  const std::string name = resourceName ? resourceName : "";
+  const std::vector<std::string> parts = SplitResource(name);
+  if (parts.size() < 2 || !IsTcpipInterface(parts[0]) || parts[1].empty()) {
+    return Remember(*rm, VI_ERROR_INV_RSRC_NAME, "\"" + name + "\" is not a TCPIP resource name");
+  }
+  const std::string kind = Upper(parts.back());
+  if (kind == "SOCKET") {
+    if (parts.size() != 4 || parts[2].empty() ||
+        !std::all_of(parts[2].begin(), parts[2].end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+      return Remember(*rm, VI_ERROR_INV_RSRC_NAME, "\"" + name + "\" is not TCPIP::host::port::SOCKET");
+    }
+    std::unique_ptr<SocketIo> io;
+    std::string detail;
+    const ViUInt32 connectTimeout = openTimeout > 0 ? openTimeout : kDefaultConnectTimeoutMs;
+    const ViStatus status = SocketIo::Connect(parts[1], parts[2], connectTimeout, &io, &detail);
+    if (status < 0) return Remember(*rm, status, detail);
+    auto record = std::make_shared<SessionRecord>();
+    record->owner = resourceManager;
+    record->io = std::move(io);
+    *session = Insert(std::move(record));
+    return VI_SUCCESS;
+  }
+  if (parts.size() <= 4 && (kind == "INSTR" || parts.size() == 2)) {
+    return Remember(*rm, VI_ERROR_NSUP_OPER,
+                    "VXI-11 (INSTR) sessions are not available in this build; use "
+                    "TCPIP::host::port::SOCKET");
+  }
+  return Remember(*rm, VI_ERROR_INV_RSRC_NAME, "\"" + name + "\" is not a TCPIP resource name");
+}
+
+ViStatus viClose(ViObject object) {
+  std::vector<std::shared_ptr<SessionRecord>> closing;
+  {
+    SessionTable& t = Table();
+    std::lock_guard lock(t.mutex);
+    const auto it = t.sessions.find(object);
+    if (it == t.sessions.end()) return VI_ERROR_INV_OBJECT;
+    closing.push_back(it->second);
+    t.sessions.erase(it);
+    // Closing a resource manager closes every session opened through it.
+    if (closing.front()->resourceManager) {
+      for (auto s = t.sessions.begin(); s != t.sessions.end();) {
+        if (s->second->owner == object) {
+          closing.push_back(s->second);
+          s = t.sessions.erase(s);
+        } else {
+          ++s;
+        }
+      }
+    }
+  }
+  ViStatus result = VI_SUCCESS;
+  for (auto& record : closing) {
+    if (!record->io) continue;
+    std::lock_guard lock(record->io_mutex);
+    const ViStatus status = record->io->Close();
+    if (status < 0 && record.get() == closing.front().get()) result = status;
+  }
+  return result;
+}
+
+ViStatus viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value) {
+  auto record = Find(object);
+  if (!record) return VI_ERROR_INV_OBJECT;
+  if (record->resourceManager) return VI_ERROR_NSUP_ATTR;
+  switch (attribute) {
+    case VI_ATTR_TMO_VALUE:
+      if (value > 0xFFFFFFFFULL) return VI_ERROR_NSUP_ATTR_STATE;
+      record->timeoutMs = static_cast<ViUInt32>(value);
+      return VI_SUCCESS;
+    case VI_ATTR_RD_BUF_OPER_MODE:
+    case VI_ATTR_WR_BUF_OPER_MODE:
+      // Writes always go out at once; the modes are kept for viGetAttribute.
+      if (value != VI_FLUSH_ON_ACCESS && value != VI_FLUSH_WHEN_FULL) return VI_ERROR_NSUP_ATTR_STATE;
+      (attribute == VI_ATTR_RD_BUF_OPER_MODE ? record->readBufferMode : record->writeBufferMode) = value;
+      return VI_SUCCESS;
+    default:
+      return VI_ERROR_NSUP_ATTR;
+  }
+}
+
+ViStatus viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value) {
+  auto record = Find(object);
+  if (!record || !value) return VI_ERROR_INV_OBJECT;
+  if (record->resourceManager) return VI_ERROR_NSUP_ATTR;
+  switch (attribute) {
+    case VI_ATTR_TMO_VALUE: *value = record->timeoutMs; return VI_SUCCESS;
+    case VI_ATTR_RD_BUF_OPER_MODE: *value = record->readBufferMode; return VI_SUCCESS;
+    case VI_ATTR_WR_BUF_OPER_MODE: *value = record->writeBufferMode; return VI_SUCCESS;
+    default: return VI_ERROR_NSUP_ATTR;
+  }
+}
+
+ViStatus viPrintf(ViSession session, const char* format, ...) {
+  auto record = FindInstrument(session);
+  if (!record || !format) return VI_ERROR_INV_OBJECT;
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<size_t>(length) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+  }
+  va_end(args);
+  if (length < 0) return VI_ERROR_INV_FMT;
+  std::lock_guard lock(record->io_mutex);
+  size_t written = 0;
+  return WriteBytes(*record, reinterpret_cast<const ViByte*>(text.data()), text.size(), &written);
+}
+
+ViStatus viWrite(ViSession session, const ViByte* buffer, ViUInt32 count, ViUInt32* written) {
+  if (written) *written = 0;
+  auto record = FindInstrument(session);
+  if (!record || (!buffer && count > 0)) return VI_ERROR_INV_OBJECT;
+  std::lock_guard lock(record->io_mutex);
+  size_t n = 0;
+  const ViStatus status = WriteBytes(*record, buffer, count, &n);
+  if (written) *written = static_cast<ViUInt32>(n);
+  return status;
+}
+
+ViStatus viRead(ViSession session, ViByte* buffer, ViUInt32 count, ViUInt32* received) {
+  if (received) *received = 0;
+  auto record = FindInstrument(session);
+  if (!record || (!buffer && count > 0)) return VI_ERROR_INV_OBJECT;
+  std::lock_guard lock(record->io_mutex);
+  size_t n = 0;
+  const ViStatus status = record->io->Read(buffer, count, Deadline::After(record->timeoutMs), &n);
+  if (received) *received = static_cast<ViUInt32>(n);
+  return Remember(*record, status, record->io->Detail());
+}
+
+ViStatus viScanf(ViSession session, const char* format, ...) {
+  auto record = FindInstrument(session);
+  if (!record || !format) return VI_ERROR_INV_OBJECT;
+  std::lock_guard lock(record->io_mutex);
+  va_list args;
+  va_start(args, format);
+  const ViStatus status = ScanSession(*record, format, args);
+  va_end(args);
+  return status;
+}
+
+ViStatus viQueryf(ViSession session, const char* writeFormat, const char* readFormat, ...) {
+  auto record = FindInstrument(session);
+  if (!record || !writeFormat || !readFormat) return VI_ERROR_INV_OBJECT;
+  std::lock_guard lock(record->io_mutex);
+  size_t written = 0;
+  const ViStatus writeStatus = WriteBytes(*record, reinterpret_cast<const ViByte*>(writeFormat),
+                                          std::strlen(writeFormat), &written);
+  if (writeStatus < 0) return writeStatus;
+  va_list args;
+  va_start(args, readFormat);
+  const ViStatus status = ScanSession(*record, readFormat, args);
+  va_end(args);
+  return status;
+}
+
+ViStatus viFlush(ViSession session, ViUInt16 mask) {
+  auto record = FindInstrument(session);
+  if (!record) return VI_ERROR_INV_OBJECT;
+  std::lock_guard lock(record->io_mutex);
+  // Writes are never held back, so flushing the write buffer has nothing to
+  // do; flushing or discarding the read buffer drops the unread input,
+  // including what has already arrived on the socket.
+  if (mask & (VI_READ_BUF | VI_READ_BUF_DISCARD)) record->io->DiscardInput();
+  return VI_SUCCESS;
+}
+
+ViStatus viStatusDesc(ViObject object, ViStatus status, char description[256]) {
+  if (!description) return VI_ERROR_INV_OBJECT;
+  std::string text;
+  for (const auto& entry : kStatusTexts) {
+    if (entry.status == status) text = std::string(entry.name) + ": " + entry.text;
+  }
+  if (text.empty()) {
+    char code[48];
+    std::snprintf(code, sizeof code, "Unknown status 0x%08X.", static_cast<unsigned>(status));
+    text = code;
+  }
+  if (auto record = Find(object); record && status < 0 && record->lastStatus == status &&
+                                  !record->lastDetail.empty()) {
+    text += " (" + record->lastDetail + ")";
+  }
+  const size_t n = std::min(text.size(), kStatusDescCapacity - 1);
+  std::memcpy(description, text.data(), n);
+  description[n] = '\0';
+  return VI_SUCCESS;
+}
