@@ -67,6 +67,12 @@ int QuitUserInterface(int status);
 int ProcessSystemEvents();             // the one place where events run during a test
 int SetBOLE(int on);                   // break on library errors: nothing to break into here
 int MessagePopup(const char* title, const char* message);  // headless: printed, returns
+// Runs `function(callbackData)` from the event loop once the current event
+// (and the callback it runs) has finished.
+using DeferredCallbackPtr = void (*)(void* callbackData);
+int PostDeferredCall(DeferredCallbackPtr function, void* callbackData);
+// True from QuitUserInterface until RunUserInterface has returned.
+bool IsQuitPending();
 
 // Last error of the panel loader, for the front end's stderr message.
 const std::string& UiLastError();

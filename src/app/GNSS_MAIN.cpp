@@ -1,0 +1,216 @@
+// Entry procedure and start-up of the station, the quit button, and the
+// command-line front end's actions, which go through the same panels and
+// callbacks as the operator.
+#include "app/GNSS_MAIN.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/GNSS_UI_MENU.h"
+#include "platform/stdio.h"
+#include "platform/ui.h"
+#include "receiver/ReceiverProfile.h"
+#include "state/StationState.h"
+#include "ui/GNSS_UI_MENU.h"
+
+namespace {
+
+constexpr int kStdioMaxLines = 10000;
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+void ActionError(const std::string& message) {
+  std::fprintf(stderr, "gnss-station: %s\n", message.c_str());
+}
+
+// A text box's line ends travel as the two characters "\n" on one output line.
+std::string EscapeLineEnds(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
+}
+
+bool RunAction(const StationAction& action) {
+  const std::string control = action.kind == StationAction::kQuit ? "MAIN_QUIT" : action.control;
+  int panel = 0, id = 0;
+  if (!FindControlByName(control, &panel, &id)) {
+    ActionError("unknown control " + control);
+    return false;
+  }
+  switch (action.kind) {
+    case StationAction::kSet:
+      if (SetCtrlValFromText(panel, id, action.value) != 0) {
+        ActionError("set " + control + ": " + UiLastError());
+        return false;
+      }
+      return true;
+    case StationAction::kPress:
+    case StationAction::kQuit:
+      if (!CommitControl(panel, id)) {
+        ActionError("press " + control + ": " + UiLastError());
+        return false;
+      }
+      return true;
+    case StationAction::kGet: {
+      const std::string value = CtrlValueAsText(panel, id);
+      if (CtrlIsList(panel, id)) {
+        int count = 0;
+        GetNumListItems(panel, id, &count);
+        for (int i = 0; i < count; ++i) {
+          std::string item;
+          GetLabelFromIndex(panel, id, i, &item);
+          StdPrintf("%s[%d]=%s\n", control.c_str(), i, EscapeLineEnds(item).c_str());
+        }
+      } else {
+        StdPrintf("%s=%s\n", control.c_str(), EscapeLineEnds(value).c_str());
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+struct ActionRun {
+  const std::vector<StationAction>* actions = nullptr;
+  bool quitAfterLast = false;
+};
+
+// Runs from the event loop, like the operator's own events; a quit among the
+// actions ends the run there.
+void RunActions(void* data) {
+  const ActionRun& run = *static_cast<const ActionRun*>(data);
+  for (const StationAction& action : *run.actions) {
+    if (IsQuitPending()) return;
+    if (!RunAction(action)) {
+      QuitUserInterface(kExitUsage);
+      return;
+    }
+  }
+  if (run.quitAfterLast && !IsQuitPending()) QuitUserInterface(0);
+}
+
+}  // namespace
+
+int callbackExit(int, int, int event, void*, int, int) {
+  if (event == EVENT_COMMIT) QuitUserInterface(0);
+  return 0;
+}
+
+int StationMain(int argc, char* argv[], const StationOptions& options) {
+  SetDefaultReceiverProfiles();
+  SetStdioWindowOptions(kStdioMaxLines, 0, 1);
+  // Qt sees only the program name: the station's own options are not its.
+  (void)argc;
+  char* runtimeArgv[] = {argv[0], nullptr};
+  if (InitUserInterfaceRuntime(1, runtimeArgv, options.headless) == 0) return -1;
+
+  RegisterSystemCallbacks();
+  MainPanelHandle = LoadPanel(0, "GNSS_UI_MENU.uir", MAINPANEL);
+  if (MainPanelHandle < 0) {
+    std::fprintf(stderr, "gnss-station: cannot load the main panel: %s\n", UiLastError().c_str());
+    return -1;
+  }
+  ShowReceiverProfile();
+  LoadConfig();
+
+  ActionRun run;
+  run.actions = &options.actions;
+  run.quitAfterLast = IsHeadless();
+  if (!options.actions.empty() || run.quitAfterLast) PostDeferredCall(RunActions, &run);
+  const int status = RunUserInterface();
+  DiscardPanel(MainPanelHandle);
+  return status;
+}
+
+// ---- Command line ---------------------------------------------------------------
+
+const char* StationUsage() {
+  return "usage: gnss-station [--headless] [--workdir DIR] [--do ACTION]...\n"
+         "       gnss-station --decode-nmea FILE\n"
+         "ACTION is one of:\n"
+         "  set CONTROL=VALUE   give a control a value as if typed (no event)\n"
+         "  press CONTROL       commit the control and run its callback\n"
+         "  get CONTROL         print CONTROL=value (a list box: CONTROL[i]=item)\n"
+         "  quit                press MAIN_QUIT\n"
+         "A headless start (--headless, or no display) quits after the last action.\n";
+}
+
+bool ParseStationAction(const std::string& text, StationAction* action, std::string* error) {
+  const std::string trimmed = Trim(text);
+  const auto space = trimmed.find_first_of(" \t");
+  const std::string verb = trimmed.substr(0, space);
+  const std::string rest = space == std::string::npos ? std::string() : Trim(trimmed.substr(space));
+  *action = StationAction{};
+  if (verb == "quit" && rest.empty()) {
+    action->kind = StationAction::kQuit;
+    return true;
+  }
+  if (verb == "set") {
+    const auto equals = rest.find('=');
+    if (equals == std::string::npos || Trim(rest.substr(0, equals)).empty()) {
+      *error = "action \"" + text + "\": set needs CONTROL=VALUE";
+      return false;
+    }
+    action->kind = StationAction::kSet;
+    action->control = Trim(rest.substr(0, equals));
+    action->value = rest.substr(equals + 1);
+    return true;
+  }
+  if ((verb == "press" || verb == "get") && !rest.empty() && rest.find_first_of(" \t=") == std::string::npos) {
+    action->kind = verb == "press" ? StationAction::kPress : StationAction::kGet;
+    action->control = rest;
+    return true;
+  }
+  *error = "unknown action \"" + text + "\"";
+  return false;
+}
+
+bool ParseStationArguments(int argc, char* argv[], StationOptions* options, std::string* error) {
+  *options = StationOptions{};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        *error = "option " + arg + " needs a value";
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    if (arg == "--headless") {
+      options->headless = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options->help = true;
+    } else if (arg == "--workdir") {
+      if (!value(&options->workdir)) return false;
+    } else if (arg == "--do") {
+      std::string text;
+      if (!value(&text)) return false;
+      StationAction action;
+      if (!ParseStationAction(text, &action, error)) return false;
+      options->actions.push_back(action);
+    } else if (arg == "--run") {
+      if (!value(&options->runTest)) return false;
+      const std::string& t = options->runTest;
+      if (t != "000" && t != "001" && t != "011" && t != "seq") {
+        *error = "--run takes 000, 001, 011 or seq, not \"" + t + "\"";
+        return false;
+      }
+    } else if (arg == "--decode-nmea") {
+      if (!value(&options->decodeNmeaFile)) return false;
+    } else {
+      *error = "unknown option \"" + arg + "\"";
+      return false;
+    }
+  }
+  return true;
+}
