@@ -1,0 +1,208 @@
+#include "Pty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace emu {
+
+std::string ErrnoMessage(const std::string& what, int error) {
+  return what + ": " + std::strerror(error);
+}
+
+namespace {
+
+int OpenRetrying(const char* path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path, flags);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+void CloseQuietly(int fd) {
+  if (fd >= 0) ::close(fd);  // no retry on EINTR: the fd is gone either way on Linux
+}
+
+// Raw bytes, 9600 8N1, no flow control, no echo: the slave must pass NMEA and
+// binary frames unchanged in both directions even before a reader sets it up.
+bool MakeRaw(int fd, std::string* error) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {
+    *error = ErrnoMessage("tcgetattr on the pseudo-terminal", errno);
+    return false;
+  }
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  ::cfsetispeed(&tio, B9600);
+  ::cfsetospeed(&tio, B9600);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    *error = ErrnoMessage("tcsetattr on the pseudo-terminal", errno);
+    return false;
+  }
+  return true;
+}
+
+// mkdir -p for the COM directory.
+bool MakeDirectories(const std::string& directory, std::string* error) {
+  std::string partial;
+  std::size_t start = 0;
+  while (start <= directory.size()) {
+    std::size_t slash = directory.find('/', start);
+    if (slash == std::string::npos) slash = directory.size();
+    partial = directory.substr(0, slash);
+    start = slash + 1;
+    if (partial.empty()) continue;
+    if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
+      *error = ErrnoMessage("cannot create the directory " + partial, errno);
+      return false;
+    }
+  }
+  struct stat info {};
+  if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    *error = "not a directory: " + directory;
+    return false;
+  }
+  return true;
+}
+
+std::string ReadLink(const std::string& path) {
+  std::array<char, 4096> buffer{};
+  const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size() - 1);
+  return n < 0 ? std::string() : std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+Pty::~Pty() { Close(); }
+
+Pty::Pty(Pty&& other) noexcept
+    : master_(std::exchange(other.master_, -1)), slavePath_(std::move(other.slavePath_)) {}
+
+Pty& Pty::operator=(Pty&& other) noexcept {
+  if (this != &other) {
+    Close();
+    master_ = std::exchange(other.master_, -1);
+    slavePath_ = std::move(other.slavePath_);
+  }
+  return *this;
+}
+
+bool Pty::Open(std::string* error) {
+  Close();
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) {
+    *error = ErrnoMessage("posix_openpt", errno);
+    return false;
+  }
+  std::array<char, 128> name{};
+  if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+      ::ptsname_r(master, name.data(), name.size()) != 0) {
+    *error = ErrnoMessage("cannot prepare the pseudo-terminal", errno);
+    CloseQuietly(master);
+    return false;
+  }
+  const int flags = ::fcntl(master, F_GETFL);
+  if (flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0) {
+    *error = ErrnoMessage("fcntl on the pseudo-terminal master", errno);
+    CloseQuietly(master);
+    return false;
+  }
+  // Open the slave once to set it raw, then let go: from then on the master
+  // reports a hang-up until a reader opens it, and nothing queues for nobody.
+  const int slave = OpenRetrying(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (slave < 0) {
+    *error = ErrnoMessage(std::string("cannot open ") + name.data(), errno);
+    CloseQuietly(master);
+    return false;
+  }
+  const bool raw = MakeRaw(slave, error);
+  CloseQuietly(slave);
+  if (!raw) {
+    CloseQuietly(master);
+    return false;
+  }
+  master_ = master;
+  slavePath_ = name.data();
+  return true;
+}
+
+void Pty::Close() {
+  CloseQuietly(std::exchange(master_, -1));
+  slavePath_.clear();
+}
+
+bool Pty::PeerOpen() const {
+  if (master_ < 0) return false;
+  pollfd pfd{master_, 0, 0};
+  int n;
+  do {
+    n = ::poll(&pfd, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n >= 0 && (pfd.revents & (POLLHUP | POLLERR)) == 0;
+}
+
+long Pty::Write(const char* data, std::size_t size) {
+  if (master_ < 0) return -1;
+  for (;;) {
+    const ssize_t n = ::write(master_, data, size);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return 0;
+    return -1;
+  }
+}
+
+long Pty::Read(char* data, std::size_t capacity) {
+  if (master_ < 0) return -1;
+  for (;;) {
+    const ssize_t n = ::read(master_, data, capacity);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return 0;
+    return -1;
+  }
+}
+
+ComLink::~ComLink() { Remove(); }
+
+bool ComLink::Place(const std::string& directory, int port, const std::string& target,
+                    std::string* error) {
+  Remove();
+  if (!MakeDirectories(directory, error)) return false;
+  const std::string path = directory + "/COM" + std::to_string(port);
+  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+  ::unlink(temporary.c_str());
+  if (::symlink(target.c_str(), temporary.c_str()) != 0) {
+    *error = ErrnoMessage("cannot create the link " + temporary, errno);
+    return false;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    *error = ErrnoMessage("cannot place the link " + path, errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  path_ = path;
+  target_ = target;
+  return true;
+}
+
+void ComLink::Remove() {
+  if (path_.empty()) return;
+  // Another emulator may have taken the entry over since; leave it alone then.
+  if (ReadLink(path_) == target_) ::unlink(path_.c_str());
+  path_.clear();
+  target_.clear();
+}
+
+}  // namespace emu
