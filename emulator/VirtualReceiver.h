@@ -1,0 +1,120 @@
+// The virtual GNSS receiver: it "sees" what the simulator model radiates and
+// answers on a pseudo-terminal (linked as COM<n>) with NMEA at its epoch rate,
+// takes UBX and NMEA commands (cold, warm and hot starts, sentence rates,
+// systems), and plays the faults that EMULator:RECeiver: commands arrange.
+#pragma once
+
+#include <QSocketNotifier>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "NmeaOut.h"
+#include "Pty.h"
+#include "VirtualReceiverInput.h"
+
+namespace emu {
+
+class SimulatorModel;
+
+struct VirtualReceiverOptions {
+  std::string comDirectory = "COM";
+  int comPort = 3;
+  int rateHz = 1;                 // epochs per (simulated) second, 1..10
+  double noiseMetres = 3.0;       // bound of the horizontal and of the vertical error
+  double coldTtffSeconds = 30.0;  // time to first fix after a cold start (lab seconds)
+  double hotTtffSeconds = 3.0;    // after a hot start or a short loss of signal
+  int baud = 9600;                // line speed the output is paced at
+  bool log = false;               // received bytes and events to standard output
+};
+
+struct ReceiverFaults {
+  bool noDate = false;        // neither ZDA nor RMC
+  bool garbage = false;       // random bytes between sentences
+  bool silent = false;        // nothing at all on the port
+  bool unplugged = false;     // pseudo-terminal closed, link removed
+  double galileoSpreadDb = 0; // C/N0 spread forced on the used Galileo satellites
+  bool galileoSpreadOnce = false;  // the spread ends at the next receiver reset
+  int unusable = 0;           // tracked satellites kept out of the solution
+  int dateOffsetDays = 0;     // reported dates are off by this many days
+  int gsvMessages = 0;        // every GSV group claims this many messages (0: as needed)
+};
+
+class VirtualReceiver {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  VirtualReceiver(SimulatorModel& model, VirtualReceiverOptions options);
+  ~VirtualReceiver();
+  VirtualReceiver(const VirtualReceiver&) = delete;
+  VirtualReceiver& operator=(const VirtualReceiver&) = delete;
+
+  // Opens the pseudo-terminal, places the link and starts the epochs.
+  bool Start(QString* error);
+
+  void Reset(ResetKind kind, const char* why);
+  void Plug(bool plugged);
+  void ClearFaults();
+  ReceiverFaults& Faults() { return faults_; }
+  VirtualReceiverOptions& Options() { return options_; }
+  int LastFixMode() const { return lastFixMode_; }
+  std::string SlavePath() const { return pty_.SlavePath(); }
+  std::string LinkPath() const { return link_.Path(); }
+
+ private:
+  struct TrackedSatellite {
+    NmeaSystem system;
+    SatelliteView view;
+  };
+
+  double LabSeconds() const;
+  double RequiredTtff() const;
+  void ScheduleEpoch();
+  void OnEpoch();
+  EpochReport BuildEpoch(double gpsSeconds);
+  std::vector<TrackedSatellite> SeeSky(double gpsSeconds);
+  void Emit(const EpochReport& epoch);
+  void Queue(const std::string& bytes);
+  void Pump();
+  void OnReadable();
+  void Act(const ReceiverCommand& command);
+  bool OpenPort(QString* error);
+  void ClosePort();
+  void Log(const char* direction, const std::string& text) const;
+
+  SimulatorModel& model_;
+  VirtualReceiverOptions options_;
+  ReceiverFaults faults_;
+  Pty pty_;
+  ComLink link_;
+  std::unique_ptr<QSocketNotifier> readNotifier_;
+  QTimer epochTimer_;
+  QTimer paceTimer_;
+  std::string outQueue_;
+  ReceiverInputParser parser_;
+  int listenerId_ = 0;
+  Clock::time_point start_ = Clock::now();
+
+  // Navigation state.
+  std::optional<double> acquisitionStart_;  // lab seconds since signals were seen
+  ResetKind acquisitionKind_ = ResetKind::Cold;  // power-on: nothing known
+  bool hadFix_ = false;
+  bool gnssStopped_ = false;
+  int lastFixMode_ = 1;
+  unsigned systemsEnabled_ = kSystemGps | kSystemGalileo | kSystemGlonass;
+  std::map<std::string, int> sentenceRates_;
+  long long epochCount_ = 0;
+  double lastEpochGps_ = -1.0;
+
+  // Position error: a slowly wandering offset (east, north, up), metres.
+  std::mt19937 random_{20261210u};
+  double errorEast_ = 0.0, errorNorth_ = 0.0, errorUp_ = 0.0;
+};
+
+}  // namespace emu
