@@ -1,0 +1,288 @@
+// CONFIG.INI between the file and the main panel, and the receiver profile
+// editor on the RECEIVER page.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "app/GNSS_UI_MENU.h"
+#include "app/GNSS_UI_MENU_ConfigFile.h"
+#include "platform/stdio.h"
+#include "platform/ui.h"
+#include "receiver/ReceiverProfile.h"
+#include "state/StationState.h"
+#include "ui/GNSS_UI_MENU.h"
+
+namespace {
+
+// A file the station writes stays below 300 KB; reading stops far beyond that
+// so that a stray huge file cannot hold up start-up.
+constexpr std::size_t kConfigFileReadMax = 64u << 20;
+constexpr std::size_t kConfigReadChunk = 64u << 10;
+
+// Types below this one are used with the texts the defaults and the file give
+// them; the editing group is shown from this type on.
+constexpr int kFirstEditableReceiverType = 10;
+
+constexpr int kBasicRowControls[kBasicRowFieldCount] = {
+    BASIC_ITERATIONS, BASIC_NUM_GPS,  BASIC_PCODE,    BASIC_NUM_GAL,     BASIC_NUM_GLN,
+    BASIC_MIN_SATS,   BASIC_GPS_SVID, BASIC_GAL_SVID, BASIC_GLN_SVID,    BASIC_MAX_FIXTIME,
+    BASIC_REF_LAT,    BASIC_REF_LON,  BASIC_REF_ALT,  BASIC_RADIUS,      BASIC_TOFFSET,
+};
+constexpr int kMovingRowControls[kMovingRowFieldCount] = {
+    MOVING_DURATION,  MOVING_NUM_GPS,   MOVING_NUM_GAL,     MOVING_NUM_GLN,
+    MOVING_MIN_SATS,  MOVING_GPS_SVIDS, MOVING_GAL_SVIDS,   MOVING_GLN_SVIDS,
+    MOVING_WAYPOINTS, MOVING_TIME_OFFSET, MOVING_IGNORE_TIME,
+};
+
+// The address of the last load survives into the next one; a file without a
+// DUTIP line shows it again, whatever was typed since.
+std::string LoadedAddress;
+
+int TabPage(int page) {
+  int handle = 0;
+  GetPanelHandleFromTabPage(MainPanelHandle, MAIN_TAB, page, &handle);
+  return handle;
+}
+
+int ShownReceiverType(int receiverPage) {
+  int type = 0;
+  GetCtrlVal(receiverPage, RCV_TYPE, &type);
+  return type;
+}
+
+std::string ControlText(int panel, int control, std::size_t max) {
+  std::string text;
+  GetCtrlVal(panel, control, &text);
+  if (text.size() > max) text.resize(max);
+  return text;
+}
+
+void ReadRow(int page, const int* controls, const RowFieldKind* kinds, RowField* fields,
+             std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    switch (kinds[i]) {
+      case RowFieldKind::kInteger: GetCtrlVal(page, controls[i], &fields[i].integer); break;
+      case RowFieldKind::kReal: GetCtrlVal(page, controls[i], &fields[i].real); break;
+      case RowFieldKind::kText:
+        fields[i].text = ControlText(page, controls[i], kConfigRowTextMax);
+        break;
+    }
+  }
+}
+
+void WriteRow(int page, const int* controls, const RowFieldKind* kinds, const RowField* fields,
+              std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!fields[i].present) continue;  // a short row leaves the rest alone
+    switch (kinds[i]) {
+      case RowFieldKind::kInteger: SetCtrlVal(page, controls[i], fields[i].integer); break;
+      case RowFieldKind::kReal: SetCtrlVal(page, controls[i], fields[i].real); break;
+      case RowFieldKind::kText: SetCtrlVal(page, controls[i], fields[i].text.c_str()); break;
+    }
+  }
+}
+
+// The editor's working copy into a profile, the way the save button stores it.
+void StoreEditorIntoProfile(int receiverPage, ReceiverProfile& profile) {
+  profile.coldStart = ControlText(receiverPage, RCV_COLDSTART, kCommandTextMax);
+  profile.gpsInit = ControlText(receiverPage, RCV_GPSINIT, kCommandTextMax);
+  profile.glonassInit = ControlText(receiverPage, RCV_GLNINIT, kCommandTextMax);
+  int count = 0;
+  GetNumListItems(receiverPage, RCV_EXTRA_LIST, &count);
+  std::string joined;
+  for (int i = 0; i < count; ++i) {
+    std::string item;
+    GetLabelFromIndex(receiverPage, RCV_EXTRA_LIST, i, &item);
+    if (i > 0) joined += ';';
+    joined += item;
+    if (joined.size() > kExtraCommandsMax) break;
+  }
+  if (joined.size() > kExtraCommandsMax) joined.resize(kExtraCommandsMax);
+  profile.extraCommands = std::move(joined);
+}
+
+// Reads the file into the load. Missing, unreadable or not a regular file (a
+// directory, a pipe that would block): read as empty, without a word.
+void ReadConfigFile(const char* path, ConfigLoad& load) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    std::string chunk(kConfigReadChunk, '\0');
+    std::size_t total = 0;
+    while (total < kConfigFileReadMax) {
+      const ssize_t got =
+          ::read(fd, chunk.data(), std::min(chunk.size(), kConfigFileReadMax - total));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      FeedConfigBytes(load, std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+      total += static_cast<std::size_t>(got);
+    }
+    FinishConfigBytes(load);
+  }
+  ::close(fd);
+}
+
+// Writes `text` to a temporary file beside `path` and renames it into place,
+// so that a failed save leaves the old file whole. A symbolic link stays a
+// link: the file it points to is replaced. Returns 0 or the errno of the
+// failing step.
+int ReplaceFileContents(const char* path, std::string_view text) {
+  std::string target = path;
+  struct stat linkStatus {};
+  if (::lstat(path, &linkStatus) == 0 && S_ISLNK(linkStatus.st_mode)) {
+    if (char* resolved = ::realpath(path, nullptr)) {
+      target = resolved;
+      std::free(resolved);
+    }
+  }
+  const std::string temporary = target + ".tmp";
+
+  // A stale temporary file from an interrupted save goes first; anything that
+  // cannot be removed (a directory) makes the save fail below.
+  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) return errno;
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  struct stat oldStatus {};
+  if (::stat(target.c_str(), &oldStatus) == 0 && S_ISREG(oldStatus.st_mode)) {
+    ::fchmod(fd, oldStatus.st_mode & 07777);  // keep the old file's permissions
+  }
+
+  int error = 0;
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      error = written < 0 ? errno : EIO;
+      break;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(temporary.c_str());
+  return error;
+}
+
+}  // namespace
+
+// ---- CONFIG.INI -------------------------------------------------------------
+
+void SaveConfig() {
+  ConfigSettings settings;
+  settings.address = ControlText(MainPanelHandle, MAIN_DUTIP, kConfigAddressMax);
+  settings.levelOffset = ControlText(MainPanelHandle, MAIN_LEVEL_OFFSET, kConfigLevelOffsetMax);
+  ReadRow(TabPage(kBasicPage), kBasicRowControls, kBasicRowKinds, settings.basic,
+          kBasicRowFieldCount);
+  ReadRow(TabPage(kMovingPage), kMovingRowControls, kMovingRowKinds, settings.moving,
+          kMovingRowFieldCount);
+
+  const std::string text = FormatConfigFile(settings, ReceiverProfiles);
+  if (const int error = ReplaceFileContents(kConfigFileName, text); error != 0) {
+    StdPrintf("Error: Could not save INI file (%d)!\n", 0);
+    StdPrintf("The following error occurred: %s\n", std::strerror(error));
+  }
+}
+
+void LoadConfig() {
+  ConfigLoad load;
+  load.settings.address = LoadedAddress;
+  load.profiles = ReceiverProfiles;
+  ReadConfigFile(kConfigFileName, load);
+  LoadedAddress = load.settings.address;
+
+  WriteRow(TabPage(kBasicPage), kBasicRowControls, kBasicRowKinds, load.settings.basic,
+           kBasicRowFieldCount);
+  WriteRow(TabPage(kMovingPage), kMovingRowControls, kMovingRowKinds, load.settings.moving,
+           kMovingRowFieldCount);
+
+  DisplayPanel(MainPanelHandle);
+  SetCtrlVal(MainPanelHandle, MAIN_DUTIP, load.settings.address.c_str());
+  SetCtrlVal(MainPanelHandle, MAIN_LEVEL_OFFSET, load.settings.levelOffset.c_str());
+
+  // Type 0 is never left without texts: an empty one takes what the editor shows.
+  const ReceiverProfile& first = ReceiverProfiles[0];
+  if (first.coldStart.empty() && first.gpsInit.empty() && first.glonassInit.empty() &&
+      first.extraCommands.empty()) {
+    StoreEditorIntoProfile(TabPage(kReceiverPage), ReceiverProfiles[0]);
+  }
+  ShowReceiverProfile();
+}
+
+int CMD_REREAD_INI(int, int, int event, void*, int, int) {
+  if (event == EVENT_COMMIT) LoadConfig();
+  return 0;
+}
+
+// ---- Receiver profile editor ------------------------------------------------
+
+void ShowReceiverProfile() {
+  const int page = TabPage(kReceiverPage);
+  const int type = ShownReceiverType(page);
+  if (type < 0 || type >= kReceiverTypeCapacity) return;
+  const ReceiverProfile& profile = ReceiverProfiles[type];
+  ResetTextBox(page, RCV_COLDSTART, profile.coldStart.c_str());
+  ResetTextBox(page, RCV_GPSINIT, profile.gpsInit.c_str());
+  ResetTextBox(page, RCV_GLNINIT, profile.glonassInit.c_str());
+  ClearListCtrl(page, RCV_EXTRA_LIST);
+  const std::string_view extra = profile.extraCommands;
+  std::size_t start = 0;
+  while (start <= extra.size()) {
+    const std::size_t end = std::min(extra.find(';', start), extra.size());
+    if (end > start) {
+      const std::string command(extra.substr(start, end - start));
+      InsertListItem(page, RCV_EXTRA_LIST, -1, command.c_str());
+    }
+    start = end + 1;
+  }
+}
+
+int COMBO_RCVTYPE_CALLBK(int, int, int event, void*, int, int) {
+  if (event != EVENT_COMMIT) return 0;
+  ShowReceiverProfile();
+  const int page = TabPage(kReceiverPage);
+  const int type = ShownReceiverType(page);
+  const int visible = type >= kFirstEditableReceiverType ? 1 : 0;
+  for (const int control : kReceiverEditingGroup) {
+    SetCtrlAttribute(page, control, ATTR_VISIBLE, visible);
+  }
+  // The test procedures index the table with it: only a type the table holds.
+  if (type >= 0 && type < kReceiverTypeCount) SelectedReceiverType = type;
+  return 0;
+}
+
+int CMD_APPEND_EXTRAMSG(int, int, int event, void*, int, int) {
+  if (event != EVENT_COMMIT) return 0;
+  const int page = TabPage(kReceiverPage);
+  const std::string command = ControlText(page, RCV_NEW_EXTRA, kSingleExtraCommandMax);
+  InsertListItem(page, RCV_EXTRA_LIST, -1, command.c_str());
+  ResetTextBox(page, RCV_NEW_EXTRA, "");
+  return 0;
+}
+
+int CMD_DEL_EXTRAMSG(int, int, int event, void*, int, int) {
+  if (event != EVENT_COMMIT) return 0;
+  const int page = TabPage(kReceiverPage);
+  int index = -1;
+  GetCtrlIndex(page, RCV_EXTRA_LIST, &index);
+  if (index >= 0) DeleteListItem(page, RCV_EXTRA_LIST, index, 1);
+  return 0;
+}
+
+int CMD_RECSAVE(int, int, int event, void*, int, int) {
+  if (event != EVENT_COMMIT) return 0;
+  const int page = TabPage(kReceiverPage);
+  const int type = ShownReceiverType(page);
+  if (type >= 0 && type < kReceiverTypeCount) StoreEditorIntoProfile(page, ReceiverProfiles[type]);
+  SaveConfig();
+  return 0;
+}
