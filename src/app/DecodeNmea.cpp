@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -67,18 +65,27 @@ std::string EpochJson(const FixRecord& fix, const FixStatus& status, const Satel
   return out;
 }
 
+// The whole file, or false with errno set.
+bool ReadWholeFile(const char* path, std::string& text) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return false;
+  char chunk[65536];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  const bool ok = !std::ferror(file);
+  const int savedErrno = errno;
+  std::fclose(file);
+  errno = savedErrno;
+  return ok;
+}
+
 }  // namespace
 
 int RunDecodeNmea(const char* path) {
-  std::ifstream file(path ? path : "", std::ios::binary);
-  if (!file) {
-    std::fprintf(stderr, "gnss-station: cannot read %s: %s\n", path ? path : "(none)",
+  std::string text;
+  if (!path || !ReadWholeFile(path, text)) {
+    std::fprintf(stderr, "gnss-station: cannot read %s: %s\n", path ? path : "(no file)",
                  std::strerror(errno));
-    return 1;
-  }
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    std::fprintf(stderr, "gnss-station: error reading %s\n", path);
     return 1;
   }
 
@@ -86,17 +93,23 @@ int RunDecodeNmea(const char* path) {
   FixRecord fix;
   FixStatus status;
   SatelliteTable table;
+  int missingLineEnds = 0;
   DecodeEpochStream(text, *buffer, fix, status, table,
                     [&](StreamStep step, const EpochState& state) {
                       int gsaCount = state.gsaCount;
-                      if (step == StreamStep::kDecodedMissingLineEnd)
-                        std::fputs("gnss-station: a sentence without CR LF; rest of epoch skipped\n",
-                                   stderr);
+                      if (step == StreamStep::kDecodedMissingLineEnd) ++missingLineEnds;
                       if (step == StreamStep::kGsvNumberOutOfRange) {
-                        std::fputs("gnss-station: GSV message number out of range\n", stderr);
-                        gsaCount = 0;
+                        std::fprintf(stderr,
+                                     "gnss-station: GSV message number out of range at %02d:%02d:%02d\n",
+                                     fix.hour, fix.minute, fix.second);
+                        gsaCount = 0;  // what the monitoring loop returns then
                       }
                       StdWrite(EpochJson(fix, status, table, gsaCount));
                     });
+  if (missingLineEnds > 0)
+    std::fprintf(stderr,
+                 "gnss-station: %d epoch(s) with a sentence not ended by CR LF; the rest of "
+                 "each was skipped\n",
+                 missingLineEnds);
   return 0;
 }

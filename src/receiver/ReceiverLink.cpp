@@ -104,7 +104,11 @@ std::vector<HexMessage> SplitHexCommands(std::string_view text) {
       char token[kHexTokenLength + 1] = {};
       text.copy(token, kHexTokenLength, i);
       current.bytes.push_back(static_cast<unsigned char>(std::strtol(token, nullptr, 16) & 0xFF));
-      i += kHexTokenLength;
+      // A one-digit token right before ";" must not swallow the separator.
+      const std::size_t separator = text.find(';', i + 2);
+      i += (separator != std::string_view::npos && separator < i + kHexTokenLength)
+               ? separator - i
+               : kHexTokenLength;
     } else {
       ++i;
     }

@@ -38,8 +38,8 @@ struct HexMessage {
 };
 // Splits a command text into messages. A token is "0x" and the three
 // characters after it read as strtol base 16 reads them (0xB5 is 181, "0xB,"
-// is 11), low 8 bits kept; the scan goes on 4 characters further. Anything
-// else is skipped.
+// is 11), low 8 bits kept; the scan goes on 4 characters further, or at a
+// ";" among them. Anything else is skipped.
 std::vector<HexMessage> SplitHexCommands(std::string_view text);
 // Writes each message with one write (an empty one writes nothing), pausing
 // 0.1 s after each ";". Returns 1 when every write succeeded, else 0; a failed
