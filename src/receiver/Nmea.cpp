@@ -19,7 +19,7 @@ constexpr int kMaxFields = 19;
 
 // One field of the text: at most 24 characters; length 0 = not present.
 struct Field {
-  const char* text = nullptr;
+  const char* text = "";
   std::size_t length = 0;
   bool present() const { return length != 0; }
   Field sub(std::size_t from, std::size_t count) const {

@@ -1,5 +1,6 @@
 #include "receiver/NmeaNumber.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -11,9 +12,6 @@
 
 namespace {
 
-// Longest text handed to the C library's strtod: longer fields are cut to 24
-// characters before they get here, so this only guards direct callers.
-constexpr std::size_t kSlowPathTextMax = 63;
 
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -23,8 +21,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // point, values beyond the double range).
 double SlowReadDouble(const char* text, std::size_t length) {
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  char copy[kSlowPathTextMax + 1];
-  if (length > kSlowPathTextMax) length = kSlowPathTextMax;
+  char copy[kNmeaNumberTextMax + 1];
   std::memcpy(copy, text, length);
   copy[length] = '\0';
   if (cLocale == static_cast<locale_t>(0)) return std::strtod(copy, nullptr);
@@ -34,6 +31,8 @@ double SlowReadDouble(const char* text, std::size_t length) {
 }  // namespace
 
 int NmeaReadInt(const char* text, std::size_t length) {
+  if (length == 0) return 0;
+  length = std::min(length, kNmeaNumberTextMax);
   const char* p = text;
   const char* const end = text + length;
   while (p < end && IsCSpace(*p)) ++p;
@@ -53,6 +52,8 @@ int NmeaReadInt(const char* text, std::size_t length) {
 }
 
 double NmeaReadDouble(const char* text, std::size_t length) {
+  if (length == 0) return 0.0;
+  length = std::min(length, kNmeaNumberTextMax);
   const char* p = text;
   const char* const end = text + length;
   while (p < end && IsCSpace(*p)) ++p;
@@ -63,7 +64,7 @@ double NmeaReadDouble(const char* text, std::size_t length) {
   }
   // Fast path: plain decimal text, which std::from_chars reads exactly as
   // strtod does (correctly rounded) and independent of the locale.
-  const bool hex = p + 1 < end && p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+  const bool hex = end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
   if (p < end && (IsDigit(*p) || *p == '.') && !hex) {
     double value = 0.0;
     const auto result = std::from_chars(p, end, value, std::chars_format::general);
