@@ -132,7 +132,9 @@ EpochOutcome CollectGsvGroups(EpochCursor& e, int& cursor) {
     if (flag < kGsvSeenFlags) e.state.gsvSeen[static_cast<std::size_t>(flag)] = true;
     if (messageNumber == messageCount) {
       counted += messageCount;
-      filled += inView;
+      // A negative count ("-02") would move the next group's first slot
+      // before the table.
+      filled += std::max(inView, 0);
     }
     ++position;
   }

@@ -117,6 +117,9 @@ TEST(EpochDecode, GsvLimits) {
        GsvGroup("GP", Sats(1, 9)) + GsvGroup("GL", Sats(65, 9)) + GsvGroup("GA", Sats(201, 9)) +
            GsvGroup("GB", Sats(301, 9)) + GsvGroup("GQ", Sats(193, 9)),
        EpochOutcome::kDecoded, 32},
+      // A negative count must not push the next group off the table.
+      {"negative in view", GsvMessage("GP", 1, 1, -2, {}) + GsvGroup("GL", Sats(65, 2)),
+       EpochOutcome::kDecoded, 2},
       // A group that never completes still ends at the next sentence.
       {"incomplete group", GsvMessage("GP", 3, 1, 10, four) + Zda(), EpochOutcome::kDecoded, 0},
   };
