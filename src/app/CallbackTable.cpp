@@ -14,6 +14,19 @@ void RegisterSystemCallbacks() {
       {"CMD_DEL_EXTRAMSG", CMD_DEL_EXTRAMSG},
       {"CMD_RECSAVE", CMD_RECSAVE},
       {"CMD_REREAD_INI", CMD_REREAD_INI},
+      {"callbackRunTest000", callbackRunTest000},
+      {"callbackRunTest001", callbackRunTest001},
+      {"callbackRunTest003", callbackRunTest003},
+      {"callbackRunTest004", callbackRunTest004},
+      {"callbackRunTest009", callbackRunTest009},
+      {"callbackRunTest010", callbackRunTest010},
+      {"callbackRunTest011", callbackRunTest011},
+      {"callbackRunTest012", callbackRunTest012},
+      {"callbackRunTestSeq", callbackRunTestSeq},
+      {"CALLBK_CMDABORT000", CALLBK_CMDABORT000},
+      {"CALLBK_CMDEXITTEST000", CALLBK_CMDEXITTEST000},
+      {"CALLBK_CMDABORT009", CALLBK_CMDABORT009},
+      {"CALLBK_CMDEXITTEST009", CALLBK_CMDEXITTEST009},
   };
   RegisterCallbacks(kCallbacks, std::size(kCallbacks));
   RegisterPanelContract(kGnssUiMenuContract);
