@@ -51,6 +51,14 @@ int Fail(int code, const std::string& message) {
   return code;
 }
 
+namespace {
+// A failed load is the caller's to report (it has UiLastError).
+int LoadFailed(int code, const std::string& message) {
+  State().lastError = message;
+  return code;
+}
+}  // namespace
+
 bool InsideCallback() { return State().callbackDepth > 0; }
 
 void RegisterWidgetClass(const QString& className, WidgetFactory factory) {
@@ -73,9 +81,10 @@ QWidget* PanelWidget(int panel) {
 }
 
 ControlInfo* FindControl(int panel, int control, int* owner) {
+  // Quiet: the public operation that asked reports the failure with its name.
   PanelInfo* info = FindPanel(panel);
   if (info == nullptr) {
-    Fail(kErrBadPanel, "invalid panel handle " + std::to_string(panel));
+    State().lastError = "invalid panel handle " + std::to_string(panel);
     return nullptr;
   }
   auto it = info->controls.find(control);
@@ -93,8 +102,7 @@ ControlInfo* FindControl(int panel, int control, int* owner) {
       return &found->second;
     }
   }
-  Fail(kErrBadControl,
-       "control " + std::to_string(control) + " is not on panel " + std::to_string(panel));
+  State().lastError = "control " + std::to_string(control) + " is not on panel " + std::to_string(panel);
   return nullptr;
 }
 
@@ -362,6 +370,17 @@ bool gQuitPending = false;
 int gQuitStatus = 0;
 bool gHeadless = false;
 
+// The off-screen platform's remarks about what it cannot do are noise to an
+// operator reading stderr; everything else Qt says passes through.
+QtMessageHandler gDefaultHandler = nullptr;
+void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (gHeadless && type != QtFatalMsg &&
+      (message.contains("propagateSizeHints") || message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))) {
+    return;
+  }
+  if (gDefaultHandler) gDefaultHandler(type, context, message);
+}
+
 }  // namespace
 
 // ---- Registration ------------------------------------------------------------
@@ -392,6 +411,7 @@ int InitUserInterfaceRuntime(int argc, char* argv[], bool headless) {
   const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
   gHeadless = chosen == "offscreen" || chosen == "minimal";
 
+  gDefaultHandler = qInstallMessageHandler(FilterQtMessages);
   // QApplication keeps references to argc and argv for its whole life.
   static int keptArgc = 0;
   static std::vector<char*> keptArgv;
@@ -474,35 +494,35 @@ const std::string& UiLastError() { return State().lastError; }
 // ---- Panels ----------------------------------------------------------------------
 
 int LoadPanel(int parentPanel, const char* fileName, int panelResource) {
-  if (qApp == nullptr) return Fail(kErrNotInitialised, "LoadPanel before run-time initialisation");
+  if (qApp == nullptr) return LoadFailed(kErrNotInitialised, "LoadPanel before run-time initialisation");
   const QString path = ResolveResource(fileName);
   if (path.isEmpty()) {
-    return Fail(kErrFile, std::string("panel resource ") + fileName +
+    return LoadFailed(kErrFile, std::string("panel resource ") + fileName +
                               " not found in the working directory nor in " +
                               QDir(QCoreApplication::applicationDirPath()).filePath("ui").toStdString());
   }
   const PanelContract* contract = ContractFor(path);
-  if (contract == nullptr) return Fail(kErrLoad, std::string("no panel contract registered for ") + fileName);
+  if (contract == nullptr) return LoadFailed(kErrLoad, std::string("no panel contract registered for ") + fileName);
   const char* panelName = ResourceName(*contract, panelResource);
   if (panelName == nullptr) {
-    return Fail(kErrLoad, std::string(fileName) + ": unknown panel resource " + std::to_string(panelResource));
+    return LoadFailed(kErrLoad, std::string(fileName) + ": unknown panel resource " + std::to_string(panelResource));
   }
 
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
-    return Fail(kErrFile, "cannot read " + path.toStdString() + ": " + file.errorString().toStdString());
+    return LoadFailed(kErrFile, "cannot read " + path.toStdString() + ": " + file.errorString().toStdString());
   }
   PanelLoader loader;
   loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
   QWidget* root = loader.load(&file, nullptr);
   if (root == nullptr) {
-    return Fail(kErrLoad, "cannot load " + path.toStdString() + ": " + loader.errorString().toStdString());
+    return LoadFailed(kErrLoad, "cannot load " + path.toStdString() + ": " + loader.errorString().toStdString());
   }
   // One file may hold several panels under a common root: keep the one asked for.
   QWidget* panel = FindNamed(root, panelName);
   if (panel == nullptr) {
     delete root;
-    return Fail(kErrLoad, std::string(fileName) + " has no panel " + panelName);
+    return LoadFailed(kErrLoad, std::string(fileName) + " has no panel " + panelName);
   }
   if (panel != root) {
     panel->setParent(nullptr);
@@ -519,7 +539,7 @@ int LoadPanel(int parentPanel, const char* fileName, int panelResource) {
       !BindCallbacks(contract->fileName, handle, panel, &error)) {
     ForgetPanelFamily(handle);
     delete panel;
-    return Fail(kErrLoad, error);
+    return LoadFailed(kErrLoad, error);
   }
   panel->installEventFilter(Watcher());
   return handle;

@@ -429,6 +429,14 @@ int DeleteListItem(int panel, int control, int index, int count) {
 
 // ---- Automation -----------------------------------------------------------------------
 
+namespace {
+// The front end reports these itself: no second line on stderr.
+int Refuse(int code, const std::string& message) {
+  State().lastError = message;
+  return code;
+}
+}  // namespace
+
 bool FindControlByName(const std::string& name, int* panel, int* control) {
   for (auto& [handle, info] : State().panels) {
     for (auto& [id, entry] : info.controls) {
@@ -443,12 +451,14 @@ bool FindControlByName(const std::string& name, int* panel, int* control) {
 }
 
 int SetCtrlValFromText(int panel, int control, const std::string& text) {
-  QWidget* w = Control(panel, control, "set");
+  QWidget* w = ControlWidget(panel, control);
   if (w == nullptr) return kErrBadControl;
   const QString qtext = QString::fromStdString(text);
   const std::string name = Utf8(w->objectName());
   if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
-    box->setPlainText(qtext);
+    // Line ends of a text box travel as "\n", the way CtrlValueAsText's
+    // callers print them.
+    box->setPlainText(QString(qtext).replace(QLatin1String("\\n"), QLatin1String("\n")));
     box->document()->setModified(false);
     return 0;
   }
@@ -458,9 +468,9 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
   }
   if (auto* spin = qobject_cast<QSpinBox*>(w)) {
     long value = 0;
-    if (!ParseLong(text, &value)) return Fail(kErrBadValue, name + " takes an integer, not \"" + text + "\"");
+    if (!ParseLong(text, &value)) return Refuse(kErrBadValue, name + " takes an integer, not \"" + text + "\"");
     if (value < spin->minimum() || value > spin->maximum()) {
-      return Fail(kErrBadValue, name + ": " + text + " is outside " + std::to_string(spin->minimum()) + ".." +
+      return Refuse(kErrBadValue, name + ": " + text + " is outside " + std::to_string(spin->minimum()) + ".." +
                                     std::to_string(spin->maximum()));
     }
     spin->setValue(static_cast<int>(value));
@@ -468,9 +478,9 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
   }
   if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w)) {
     double value = 0.0;
-    if (!ParseDouble(text, &value)) return Fail(kErrBadValue, name + " takes a number, not \"" + text + "\"");
+    if (!ParseDouble(text, &value)) return Refuse(kErrBadValue, name + " takes a number, not \"" + text + "\"");
     if (value < dspin->minimum() || value > dspin->maximum()) {
-      return Fail(kErrBadValue, name + ": " + text + " is outside " + Utf8(FormatReal(dspin->minimum())) +
+      return Refuse(kErrBadValue, name + ": " + text + " is outside " + Utf8(FormatReal(dspin->minimum())) +
                                     ".." + Utf8(FormatReal(dspin->maximum())));
     }
     dspin->setValue(value);
@@ -480,7 +490,7 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
     long index = 0;
     int found = ring->findText(qtext);
     if (found < 0 && ParseLong(text, &index) && index >= 0 && index < ring->count()) found = static_cast<int>(index);
-    if (found < 0) return Fail(kErrBadValue, name + " has no item \"" + text + "\"");
+    if (found < 0) return Refuse(kErrBadValue, name + " has no item \"" + text + "\"");
     ring->setCurrentIndex(found);
     return 0;
   }
@@ -489,7 +499,7 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
     const auto items = list->findItems(qtext, Qt::MatchExactly);
     if (!items.isEmpty()) index = list->row(items.first());
     else if (!ParseLong(text, &index) || index < -1 || index >= list->count()) {
-      return Fail(kErrBadValue, name + " has no item \"" + text + "\"");
+      return Refuse(kErrBadValue, name + " has no item \"" + text + "\"");
     }
     list->setCurrentRow(static_cast<int>(index));
     return 0;
@@ -500,14 +510,14 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
       if (tab->widget(i)->objectName() == qtext || tab->tabText(i) == qtext) index = i;
     }
     if (index < 0 && (!ParseLong(text, &index) || index < 0 || index >= tab->count())) {
-      return Fail(kErrBadValue, name + " has no page \"" + text + "\"");
+      return Refuse(kErrBadValue, name + " has no page \"" + text + "\"");
     }
     tab->setCurrentIndex(static_cast<int>(index));
     return 0;
   }
   if (auto* button = qobject_cast<QAbstractButton*>(w); button && button->isCheckable()) {
     long on = 0;
-    if (!ParseLong(text, &on)) return Fail(kErrBadValue, name + " takes 0 or 1, not \"" + text + "\"");
+    if (!ParseLong(text, &on)) return Refuse(kErrBadValue, name + " takes 0 or 1, not \"" + text + "\"");
     button->setChecked(on != 0);
     return 0;
   }
@@ -515,7 +525,7 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
     label->setText(qtext);
     return 0;
   }
-  return Fail(kErrNotSupported, name + " cannot be set (press it instead)");
+  return Refuse(kErrNotSupported, name + " cannot be set (press it instead)");
 }
 
 bool CtrlIsList(int panel, int control) {
@@ -547,13 +557,16 @@ std::string CtrlValueAsText(int panel, int control) {
 bool CommitControl(int panel, int control) {
   int owner = 0;
   ControlInfo* info = FindControl(panel, control, &owner);
-  if (info == nullptr) return false;
+  if (info == nullptr) {
+    Refuse(kErrBadControl, "CommitControl: " + UiLastError());
+    return false;
+  }
   if (info->callback == nullptr) {
-    Fail(kErrBadControl, info->name + " has no callback");
+    Refuse(kErrBadControl, info->name + " has no callback");
     return false;
   }
   if (!info->widget->isEnabled()) {
-    Fail(kErrBadControl, info->name + " is dimmed");
+    Refuse(kErrBadControl, info->name + " is dimmed");
     return false;
   }
   // A button goes through its own click, exactly as the operator's.

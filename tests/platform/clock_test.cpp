@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "platform/clock.h"
 
 // The scale is read once per process, so these bounds hold for any scale the
@@ -17,4 +20,20 @@ TEST(Clock, NonPositiveWaitReturnsAtOnce) {
   WaitSeconds(0.0);
   WaitSeconds(-3.0);
   EXPECT_LT(ClockSeconds() - t0, 0.04);
+}
+
+// The scale speeds every wait up together: run the probe with a scale of its
+// own and compare what the station's clock saw with the real time.
+TEST(Clock, TimeScaleShortensWaitsButNotTheirClockLength) {
+  const std::string probe = STATION_BINARY_DIR "/tests/clock_probe";
+  FILE* pipe = popen(("GNSS_TIME_SCALE=0.05 " + probe + " 2.0").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  double scale = 0, clock = 0, real = 0;
+  const int fields = std::fscanf(pipe, "scale=%lf clock=%lf real=%lf", &scale, &clock, &real);
+  ASSERT_EQ(pclose(pipe), 0);
+  ASSERT_EQ(fields, 3);
+  EXPECT_DOUBLE_EQ(scale, 0.05);
+  EXPECT_GE(clock, 2.0);
+  EXPECT_LT(clock, 3.0);
+  EXPECT_LT(real, 1.0) << "2 s at scale 0.05 is 0.1 s of real time";
 }

@@ -1,0 +1,198 @@
+// gnss-station as a user runs it: start-up failures, the --do actions through
+// the real panels off-screen, a decimal-comma locale, and the main window on
+// an X server.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStation = STATION_BINARY_DIR "/bin/gnss-station";
+
+struct StationRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/gnss-gui-XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Runs a command line (already quoted) in `dir` with extra environment.
+StationRun Shell(const std::string& command, const fs::path& dir, const std::string& env = "") {
+  const fs::path out = dir / ".out", err = dir / ".err";
+  const std::string line = "cd " + Quote(dir) + " && env " + env + " " + command + " >" + Quote(out) +
+                           " 2>" + Quote(err);
+  const int status = std::system(line.c_str());
+  StationRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadFile(out);
+  run.err = ReadFile(err);
+  fs::remove(out);
+  fs::remove(err);
+  return run;
+}
+
+StationRun Station(const std::vector<std::string>& actions, const fs::path& dir, const std::string& env = "",
+            const std::string& station = kStation) {
+  std::string command = Quote(station) + " --headless";
+  for (const std::string& action : actions) command += " --do " + Quote(action);
+  return Shell(command, dir, env);
+}
+
+TEST(StationStartUp, MissingPanelResourceExitsMinusOneWithAReason) {
+  TempDir dir;
+  // A copy of the executable without the ui/ folder beside it.
+  fs::create_directories(dir.path() / "bin");
+  fs::copy_file(kStation, dir.path() / "bin/gnss-station");
+  const StationRun run = Station({"get MAIN_DUTIP"}, dir.path(), "", (dir.path() / "bin/gnss-station").string());
+  EXPECT_EQ(run.exitCode, 255);  // -1
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("cannot load the main panel"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("GNSS_UI_MENU.uir"), std::string::npos) << run.err;
+}
+
+TEST(StationActions, SetPressGetThroughThePanels) {
+  TempDir dir;
+  const StationRun run = Station({"set MAIN_DUTIP=10.0.0.7", "get MAIN_DUTIP",
+                           "set MAIN_COMPORT=5", "get MAIN_COMPORT",
+                           "set BASIC_REF_LON=-11.25", "get BASIC_REF_LON",
+                           "set MOVING_WAYPOINTS=48.1, 11.5, 520", "get MOVING_WAYPOINTS",
+                           "set RCV_GPSINIT=0x01;\\n0x02", "get RCV_GPSINIT",
+                           "set RCV_TYPE=1", "press RCV_TYPE", "get RCV_EXTRA_LIST",
+                           "set RCV_NEW_EXTRA=0xAA, 0xBB", "press RCV_APPEND", "get RCV_EXTRA_LIST",
+                           "get RCV_NEW_EXTRA"},
+                          dir.path());
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "MAIN_DUTIP=10.0.0.7\n"
+            "MAIN_COMPORT=5\n"
+            "BASIC_REF_LON=-11.250000\n"
+            "MOVING_WAYPOINTS=48.1, 11.5, 520\n"
+            "RCV_GPSINIT=0x01;\\n0x02\n"
+            "RCV_EXTRA_LIST[0]=0x24, 0x50, 0x4F, 0x52, 0x5A, 0x42, 0x2C, 0x5A, 0x44, 0x41, 0x2C, 0x31, "
+            "0x2A, 0x33, 0x42, 0x0D, 0x0A\n"
+            "RCV_EXTRA_LIST[0]=0x24, 0x50, 0x4F, 0x52, 0x5A, 0x42, 0x2C, 0x5A, 0x44, 0x41, 0x2C, 0x31, "
+            "0x2A, 0x33, 0x42, 0x0D, 0x0A\n"
+            "RCV_EXTRA_LIST[1]=0xAA, 0xBB\n"
+            "RCV_NEW_EXTRA=\n");
+}
+
+TEST(StationActions, QuitEndsTheRunAndWritesNothing) {
+  TempDir dir;
+  const StationRun run = Station({"set MAIN_DUTIP=10.0.0.7", "quit", "get MAIN_DUTIP"}, dir.path());
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(fs::is_empty(dir.path())) << "a quit writes no file";
+}
+
+TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"--do", "get NO_SUCH_CONTROL", "--do", "get MAIN_DUTIP"}, "unknown control NO_SUCH_CONTROL"},
+      {{"--do", "jump MAIN_QUIT"}, "unknown action"},
+      {{"--do", "set MAIN_DUTIP"}, "CONTROL=VALUE"},
+      {{"--do", "set BASIC_REF_LAT=95"}, "outside"},
+      {{"--do", "set BASIC_ITERATIONS=12abc"}, "integer"},
+      {{"--do", "set RCV_TYPE=21"}, "no item"},
+      {{"--do", "press MAIN_COMPORT"}, "no callback"},
+      {{"--bogus"}, "unknown option"},
+      {{"--workdir", "/nonexistent/dir"}, "--workdir"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string command = Quote(kStation) + " --headless";
+    for (const std::string& arg : c.args) command += " " + Quote(arg);
+    const StationRun run = Shell(command, dir.path());
+    EXPECT_EQ(run.exitCode, 2) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << ": " << run.err;
+    EXPECT_EQ(run.out, "") << c.message << ": nothing after the failed action runs";
+  }
+}
+
+// Under a decimal-comma locale the C library would read "48.117300" as 48;
+// the station keeps numbers in the C locale.
+TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
+  TempDir dir;
+  if (std::system("command -v localedef >/dev/null 2>&1") != 0) GTEST_SKIP() << "localedef is missing";
+  const fs::path locales = dir.path() / "locales";
+  fs::create_directories(locales);
+  const std::string make = "localedef -i de_DE -f UTF-8 " + Quote(locales / "de_DE.UTF-8") + " >/dev/null 2>&1";
+  std::system(make.c_str());
+  const std::string env = "LOCPATH=" + Quote(locales) + " LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8";
+  const StationRun probe = Shell("/usr/bin/printf '%.1f' 1.5", dir.path(), env);
+  if (probe.out != "1,5") GTEST_SKIP() << "no decimal-comma locale could be made (" << probe.out << ")";
+
+  std::ofstream(dir.path() / "CONFIG.INI")
+      << "BASIC=Y;25;8;0;0;0;4;AUTO;AUTO;AUTO;120.500000;48.117300;11.516700;520.000000;1000.000000;0.000000;\r\n";
+  const StationRun run = Station({"get BASIC_REF_LAT", "get BASIC_MAX_FIXTIME", "set BASIC_REF_LON=-0.000001",
+                           "get BASIC_REF_LON"},
+                          dir.path(), env);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "BASIC_REF_LAT=48.117300\nBASIC_MAX_FIXTIME=120.500000\nBASIC_REF_LON=-0.000001\n");
+}
+
+// The main window on a real X server (Xvfb): the station runs with a display,
+// ImageMagick grabs the screen, and the picture must show more than a blank
+// screen. The station is stopped by its own process id.
+TEST(StationWindow, MainWindowIsDrawnOnAnXServer) {
+  if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v import >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "xvfb-run or ImageMagick's import is missing";
+  }
+  TempDir dir;
+  const fs::path shot = dir.path() / "screen.png";
+  const std::string script =
+      Quote(kStation) + " --workdir " + Quote(dir.path()) + " & pid=$!\n"
+      "colors=0\n"
+      "for i in $(seq 1 150); do\n"
+      "  if import -window root " + Quote(shot) + " 2>/dev/null; then\n"
+      "    colors=$(identify -format %k " + Quote(shot) + ")\n"
+      "    [ \"$colors\" -gt 32 ] && break\n"
+      "  fi\n"
+      "  sleep 0.2\n"
+      "done\n"
+      "kill -0 $pid && echo alive\n"
+      "kill $pid; wait $pid\n"
+      "echo colors=$colors\n";
+  const StationRun run = Shell("xvfb-run -a -s '-screen 0 1280x900x24' sh -c " + Quote(script), dir.path(),
+                        "-u QT_QPA_PLATFORM");
+  EXPECT_NE(run.out.find("alive"), std::string::npos) << "the station kept running: " << run.out << run.err;
+  const auto at = run.out.rfind("colors=");
+  const int colors = at == std::string::npos ? 0 : std::atoi(run.out.c_str() + at + 7);
+  EXPECT_GT(colors, 32) << "blank screen: " << run.out << run.err;
+}
+
+}  // namespace
