@@ -153,6 +153,9 @@ class ScpiInstrument {
   // Runs on EMULator:RESet (each module clears its own faults).
   void AddLabResetHook(std::function<void()> hook) { labResetHooks_.push_back(std::move(hook)); }
   void ResetLab();
+  // Keeps an object that registered handlers refer to alive as long as the
+  // instrument (and so its command table).
+  void KeepAlive(std::shared_ptr<void> object) { keepAlive_.push_back(std::move(object)); }
 
  private:
   SimulatorModel& model_;
@@ -160,6 +163,7 @@ class ScpiInstrument {
   ErrorQueue errors_;
   LabFaults faults_;
   std::vector<std::function<void()>> labResetHooks_;
+  std::vector<std::shared_ptr<void>> keepAlive_;
 };
 
 // One connection's parser: keeps the current header path between the

@@ -361,10 +361,10 @@ class SimulatorCommands {
 }  // namespace
 
 void RegisterSimulatorCommands(ScpiInstrument& instrument) {
-  // The handlers capture the registrar, so it lives as long as the program.
-  static std::vector<std::unique_ptr<SimulatorCommands>> registrars;
-  registrars.push_back(std::make_unique<SimulatorCommands>(instrument));
-  registrars.back()->Register();
+  // The handlers refer to the registrar, so it lives as long as the instrument.
+  auto commands = std::make_shared<SimulatorCommands>(instrument);
+  commands->Register();
+  instrument.KeepAlive(std::move(commands));
 }
 
 }  // namespace emu

@@ -143,9 +143,9 @@ double SimulatorModel::TimeOfWeekNow() const {
 CalendarTime SimulatorModel::UtcNow() const { return GpsToUtcCalendar(GpsSecondsNow()); }
 
 CalendarTime SimulatorModel::GpsToUtcCalendar(double gpsSeconds) {
-  const double unix = gpsSeconds + kGpsEpochUnixSeconds - kGpsUtcLeapSeconds;
-  const double days = std::floor(unix / kSecondsPerDay);
-  double secondOfDay = unix - days * kSecondsPerDay;
+  const double unixSeconds = gpsSeconds + kGpsEpochUnixSeconds - kGpsUtcLeapSeconds;
+  const double days = std::floor(unixSeconds / kSecondsPerDay);
+  double secondOfDay = unixSeconds - days * kSecondsPerDay;
   CalendarTime t;
   CivilFromDays(static_cast<long>(days), &t.year, &t.month, &t.day);
   t.hour = static_cast<int>(secondOfDay / 3600.0);
@@ -162,8 +162,8 @@ std::optional<double> SimulatorModel::UtcCalendarToGps(const CalendarTime& utc) 
     return std::nullopt;
   }
   const double days = static_cast<double>(DaysFromCivil(utc.year, utc.month, utc.day));
-  const double unix = days * kSecondsPerDay + utc.hour * 3600.0 + utc.minute * 60.0 + utc.second;
-  return unix - kGpsEpochUnixSeconds + kGpsUtcLeapSeconds;
+  const double unixSeconds = days * kSecondsPerDay + utc.hour * 3600.0 + utc.minute * 60.0 + utc.second;
+  return unixSeconds - kGpsEpochUnixSeconds + kGpsUtcLeapSeconds;
 }
 
 GeoPosition SimulatorModel::ReceiverPositionAt(double gpsSeconds) const {

@@ -1,0 +1,206 @@
+// The simulator double's SCPI parser and command table, run in-process: one
+// instrument, one connection's session, messages in, answers and error queue
+// out.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ostream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ScpiInstrument.h"
+#include "SimulatorModel.h"
+
+namespace {
+
+class Lab {
+ public:
+  explicit Lab(double timeScale = 1.0) : model_(timeScale), instrument_(model_), session_(instrument_) {
+    emu::RegisterCommonCommands(instrument_);
+    emu::RegisterSimulatorCommands(instrument_);
+  }
+  // Runs one message; the answer, or "<none>" when it produced none.
+  std::string Run(const std::string& message) {
+    const auto outcome = session_.Execute(message);
+    return outcome.hasAnswer ? outcome.answer : "<none>";
+  }
+  std::string NextError() { return Run("SYST:ERR?"); }
+  emu::SimulatorModel& Model() { return model_; }
+  emu::ScpiInstrument& Instrument() { return instrument_; }
+
+ private:
+  emu::SimulatorModel model_;
+  emu::ScpiInstrument instrument_;
+  emu::ScpiSession session_;
+};
+
+struct Row {
+  const char* name;
+  std::vector<std::string> messages;  // the last one's answer is checked
+  const char* answer;
+  const char* firstError;  // the error queue's first entry afterwards
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+const char* const kNoError = "0,\"No error\"";
+
+const Row kRows[] = {
+    {"identification", {"*IDN?"}, "Emulated Lab,QARN,100001,qarn-emu 1.0", kNoError},
+    {"long forms", {"SOURce:BB:GPS:SATellite:COUNt 6", "SOURCE:BB:GPS:SATELLITE:COUNT?"}, "6", kNoError},
+    {"short forms in lower case", {"sour:bb:gps:sat:coun 7", "sour:bb:gps:sat:coun?"}, "7", kNoError},
+    {"mixed case", {"SoUr:Bb:GpS:SaT:CoUnT 8", "SOUR:BB:GPS:SAT:COUNT?"}, "8", kNoError},
+    {"optional nodes left out", {"POW -105.000000dBm", "SOUR:POW:LEV:IMM:AMPL?"}, "-105.00", kNoError},
+    {"frequency with a unit", {"SOUR:FREQ 1.602GHz", "FREQ?"}, "1602000000", kNoError},
+    {"relative header after ;", {"SOUR:BB:GPS:SAT:COUNT 5;COUNT?"}, "5", kNoError},
+    {"leading colon goes back to the root", {":SOUR:BB:GPS:SAT:COUNT 9;:SOUR:BB:GPS:SAT:COUNT?"}, "9", kNoError},
+    {"common command keeps the path", {"SOUR:BB:GPS:SAT:COUNT 6;*OPC;COUNT?"}, "6", kNoError},
+    {"answers of one message joined by ;", {"SYST:ERR?;*opc?"}, "0,\"No error\";1", kNoError},
+    {"unknown header", {"SOUR:BB:GPS:FOO 1"}, "<none>", "-113,\"Undefined header\""},
+    {"unknown header before a good query", {"FOO?;*OPC?"}, "1", "-113,\"Undefined header\""},
+    {"query of a command-only header", {"SOUR:BB:GPS:TRIG:EXEC?"}, "<none>", "-113,\"Undefined header\""},
+    {"short form that is too short", {"SOUR:BB:GP:STAT ON"}, "<none>", "-113,\"Undefined header\""},
+    {"slot beyond 32", {"SOUR:BB:GPS:SAT33:STAT ON"}, "<none>", "-114,\"Header suffix out of range\""},
+    {"satellite number 0", {"SOUR:BB:GPS:SAT1:SVID 0"}, "<none>", "-222,\"Data out of range\""},
+    {"missing parameter", {"SOUR:BB:GPS:SAT:COUNT"}, "<none>", "-109,\"Missing parameter\""},
+    {"not a number", {"SOUR:BB:GPS:SAT:COUNT many"}, "<none>", "-104,\"Data type error\""},
+    {"bad keyword", {"OUTP:STAT MAYBE"}, "<none>", "-224,\"Illegal parameter value\""},
+    {"garbage bytes", {std::string("\x01\xff\x80 junk\0x", 11)}, "<none>", "-101,\"Invalid character\""},
+    {"empty parts and stray separators", {";;", " ", "*OPC?;;"}, "1", kNoError},
+    {"; inside quotes", {"SOUR:BB:GPS:LOC:WAYP:FILE '/var/a;b.txt'", "SOUR:BB:GPS:LOC:WAYP:FILE?"}, "'/var/a;b.txt'", kNoError},
+    {"*RST back to defaults", {"SOUR:BB:GPS:SAT:COUNT 9", "OUTP ON", "*RST", "SOUR:BB:GPS:SAT:COUNT?;:OUTP?"}, "4;0", kNoError},
+    {"location select", {"SOUR:BB:GPS:LOC:SELect \"User Defined\"", "SOUR:BB:GPS:LOC:SEL?"}, "\"User Defined\"", kNoError},
+    {"waypoint select", {"SOUR:BB:GPS:LOCation:SELect 'Waypoints'", "SOUR:BB:GPS:LOC:SEL?"}, "\"Waypoints\"", kNoError},
+    {"fixed location (longitude first)",
+     {"SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.0", "SOUR:BB:GPS:LOCation:COORdinates:DECimal?"},
+     "11.50000000,48.10000000,520.000", kNoError},
+    {"receiver location at a UTC second",
+     {"SOUR:BB:GAL:LOC:COOR:DEC -3.7,40.4,650", "SOUR:BB:GAL:RT:RLOCation:COORdinates:DECimal? UTC,2014,1,10,12,0,0"},
+     "-3.70000000,40.40000000,650.000", kNoError},
+    {"latitude out of range", {"SOUR:BB:GPS:LOC:COOR:DEC 11.5,91,0"}, "<none>", "-222,\"Data out of range\""},
+    {"slot written as the station writes it",
+     {"SOUR:BB:GPS:SAT2:STAN GAL", "SOUR:BB:GPS:SAT2:SVID 12", "SOUR:BB:GPS:SAT2:STAN?;SVID?"}, "GAL;12", kNoError},
+    {"GLONASS standard", {"SOUR:BB:GLONASS:SAT3:STAN GLON", "SOUR:BB:GLONASS:SAT3:STAN?"}, "GLON", kNoError},
+    {"P code signal", {"SOUR:BB:GPS:SAT1:SIGN CAPQ", "SOUR:BB:GPS:SAT1:SIGN?"}, "CAPQ", kNoError},
+    {"reference power", {"SOUR:BB:GPS:POWER:REF -115", "SOUR:BB:GPS:POW:REF?"}, "-115", kNoError},
+    {"emulated error entry", {"EMUL:ERR:ADD -200,\"Execution error\""}, "<none>", "-200,\"Execution error\""},
+};
+
+class ScpiParserTable : public ::testing::TestWithParam<Row> {};
+
+TEST_P(ScpiParserTable, AnswersAndQueuesErrors) {
+  const Row& row = GetParam();
+  Lab lab;
+  std::string answer;
+  for (const auto& message : row.messages) answer = lab.Run(message);
+  EXPECT_EQ(answer, row.answer);
+  EXPECT_EQ(lab.NextError(), row.firstError);
+  EXPECT_EQ(lab.NextError(), kNoError) << "one entry per fault";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ScpiParserTable, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                           std::string name;
+                           for (const char* c = info.param.name; *c; ++c) {
+                             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                           }
+                           return name;
+                         });
+
+TEST(ScpiErrorQueue, KeepsOrderAndMarksOverflow) {
+  Lab lab;
+  lab.Run("FOO");
+  lab.Run("SOUR:BB:GPS:SAT:COUNT 99");
+  EXPECT_EQ(lab.NextError(), "-113,\"Undefined header\"");
+  EXPECT_EQ(lab.NextError(), "-222,\"Data out of range\"");
+  for (size_t i = 0; i < emu::ErrorQueue::kCapacity + 5; ++i) lab.Run("FOO");
+  std::string last;
+  for (size_t i = 0; i < emu::ErrorQueue::kCapacity; ++i) last = lab.NextError();
+  EXPECT_EQ(last, "-350,\"Queue overflow\"");
+  EXPECT_EQ(lab.NextError(), kNoError);
+}
+
+// ---- simulation time ----------------------------------------------------------
+
+TEST(SimulationTime, WeekAndTimeOfWeekAndTheUtcCalendarAgree) {
+  Lab lab;
+  // GPS week 1775, 5 days and 18 s into it is 2014-01-17 00:00:00 UTC
+  // (18 leap seconds; worked out independently with Python's datetime).
+  lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM 1775;TOW 432018");
+  EXPECT_EQ(lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM?"), "1775");
+  EXPECT_EQ(lab.Run("SOUR:BB:GPS:NAV:SIM:DATE?"), "2014,1,17");
+  EXPECT_THAT(lab.Run("SOUR:BB:GPS:NAV:SIM:TIME?"), ::testing::StartsWith("0,0,0."));
+  // And back: a calendar date and time set through the GLONASS prefix.
+  lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE 2018,5,5;TIME 23,59,42.0");
+  EXPECT_EQ(lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM?"), "2000");
+  EXPECT_THAT(lab.Run("SOUR:BB:GPS:NAV:SIM:TOW?"), ::testing::StartsWith("0."));
+  EXPECT_THAT(lab.Run("SOUR:BB:GLONASS:NAVigation:SIMulation:TIME?"), ::testing::StartsWith("23,59,42."));
+  lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE 2014,2,30");
+  EXPECT_EQ(lab.NextError(), "-222,\"Data out of range\"");
+}
+
+TEST(SimulationTime, RunsAtTheLabsPace) {
+  Lab lab(0.05);  // twenty times as fast
+  lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM 1780;TOW 604799");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // 2 s of lab time at least
+  EXPECT_EQ(lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM?"), "1781") << "the week rolls over";
+  EXPECT_GE(std::stod(lab.Run("SOUR:BB:GPS:NAV:SIM:TOW?")), 1.0);
+}
+
+// ---- constellation --------------------------------------------------------------
+
+TEST(Constellation, AutomaticConstellationSharesTheSlotsAmongTheRadiatedSystems) {
+  Lab lab;
+  for (const char* m : {"SOUR:BB:GPS:SAT:COUNT 7", "SOUR:BB:GPS:HYBRID:GAL ON", "SOUR:BB:GPS:GOConstellation",
+                        "OUTP:STAT ON", "SOUR:BB:GPS:TRIG:SEQ ARET", "SOUR:BB:GPS:STAT ON"}) {
+    lab.Run(m);
+  }
+  EXPECT_TRUE(lab.Model().RadiatedSatellites().empty()) << "armed, not triggered yet";
+  lab.Run("SOUR:BB:GPS:TRIG:EXEC");
+  std::set<std::pair<std::string, int>> seen;
+  int gps = 0, galileo = 0;
+  for (int slot = 1; slot <= 7; ++slot) {
+    const std::string prefix = "SOUR:BB:GPS:SAT" + std::to_string(slot);
+    EXPECT_EQ(lab.Run(prefix + ":STAT?"), "1");
+    const std::string standard = lab.Run(prefix + ":STAN?");
+    const int svid = std::stoi(lab.Run(prefix + ":SVID?"));
+    EXPECT_TRUE(seen.insert({standard, svid}).second) << "each satellite once: " << standard << svid;
+    EXPECT_GE(svid, 1);
+    EXPECT_LE(svid, 36);
+    gps += standard == "GPS";
+    galileo += standard == "GAL";
+  }
+  EXPECT_EQ(gps, 4);
+  EXPECT_EQ(galileo, 3);
+  EXPECT_EQ(lab.Run("SOUR:BB:GPS:SAT8:STAT?"), "0");
+  const auto radiated = lab.Model().RadiatedSatellites();
+  EXPECT_EQ(radiated.size(), 7u);
+  EXPECT_EQ(lab.Model().RadiatedSystems(),
+            (std::vector<emu::GnssSystem>{emu::GnssSystem::Gps, emu::GnssSystem::Galileo}));
+}
+
+TEST(Constellation, SlotsSwitchedOffOrBeyondTheCountAreNotRadiated) {
+  Lab lab;
+  for (const char* m : {"SOUR:BB:GAL:SAT:COUNT 4", "SOUR:BB:GAL:GOConstellation", "SOUR:BB:GAL:SAT4:STAT OFF",
+                        "SOUR:BB:GAL:SAT3:STAT OFF", "OUTP ON", "SOUR:BB:GAL:STAT ON", "SOUR:BB:GAL:TRIG:EXEC"}) {
+    lab.Run(m);
+  }
+  const auto radiated = lab.Model().RadiatedSatellites();
+  ASSERT_EQ(radiated.size(), 2u);
+  EXPECT_EQ(radiated[0].system, emu::GnssSystem::Galileo);
+  EXPECT_EQ(lab.Model().RadiatedSystems(), std::vector<emu::GnssSystem>{emu::GnssSystem::Galileo});
+}
+
+TEST(Location, EcefOfTheTruthComesFromWgs84) {
+  // The equator at the prime meridian lies one semi-major axis from the
+  // centre; the north pole one semi-minor axis (6356752.314245 m).
+  const auto equator = emu::SimulatorModel::ToEcef({0.0, 0.0, 0.0});
+  EXPECT_NEAR(equator.x, 6378137.0, 1e-6);
+  const auto pole = emu::SimulatorModel::ToEcef({0.0, 90.0, 0.0});
+  EXPECT_NEAR(pole.z, 6356752.314245, 1e-5);
+}
+
+}  // namespace
