@@ -143,6 +143,24 @@ class PanelLoader : public QUiLoader {
   }
 };
 
+// Commits the control `name` of the panel whose widget is `panelWidget`
+// (looked up among that panel and its tab pages only).
+void CommitNamedControlOf(QWidget* panelWidget, const std::string& name) {
+  Registry& s = State();
+  auto owner = s.panelOfWidget.constFind(panelWidget);
+  if (owner == s.panelOfWidget.constEnd()) return;
+  const int top = s.panels[owner.value()].topHandle;
+  for (auto& [handle, info] : s.panels) {
+    if (info.topHandle != top) continue;
+    for (auto& [id, control] : info.controls) {
+      if (control.name == name && !control.widget.isNull()) {
+        CommitControl(handle, id);
+        return;
+      }
+    }
+  }
+}
+
 // Commit of a text box: leaving it after an edit. Also the close box of a
 // panel, which commits the control the panel names in "closeControl".
 class EventWatcher : public QObject {
@@ -160,10 +178,7 @@ class EventWatcher : public QObject {
       auto* widget = qobject_cast<QWidget*>(watched);
       const QString closeName = widget ? widget->property("closeControl").toString() : QString();
       event->ignore();
-      if (!closeName.isEmpty()) {
-        int panel = 0, control = 0;
-        if (FindControlByName(closeName.toStdString(), &panel, &control)) CommitControl(panel, control);
-      }
+      if (!closeName.isEmpty()) CommitNamedControlOf(widget, closeName.toStdString());
       return true;
     }
     return false;
@@ -373,7 +388,17 @@ bool gHeadless = false;
 // The off-screen platform's remarks about what it cannot do are noise to an
 // operator reading stderr; everything else Qt says passes through.
 QtMessageHandler gDefaultHandler = nullptr;
+bool gStartingRuntime = false;
 void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtFatalMsg && gStartingRuntime) {
+    // No platform could start (a display that cannot be reached): the
+    // run-time initialisation failed, which ends the station with -1, not
+    // with an abort.
+    std::fflush(stdout);
+    std::fprintf(stderr, "gnss-station: the user-interface run-time cannot start: %s\n",
+                 message.toLocal8Bit().constData());
+    std::_Exit(255);
+  }
   if (gHeadless && type != QtFatalMsg &&
       (message.contains("propagateSizeHints") || message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))) {
     return;
@@ -420,7 +445,9 @@ int InitUserInterfaceRuntime(int argc, char* argv[], bool headless) {
   keptArgv.push_back(nullptr);
   // Made once and never destroyed: tearing Qt down among the static
   // destructors at exit crashes, and the process end frees everything.
+  gStartingRuntime = true;
   new QApplication(keptArgc, keptArgv.data());
+  gStartingRuntime = false;
   // Qt has switched the C library to the user's locale: numbers in files and
   // on the wire are read and written in the C locale.
   std::setlocale(LC_NUMERIC, "C");

@@ -83,6 +83,13 @@ TEST(StationStartUp, MissingPanelResourceExitsMinusOneWithAReason) {
   EXPECT_NE(run.err.find("GNSS_UI_MENU.uir"), std::string::npos) << run.err;
 }
 
+TEST(StationStartUp, UnreachableDisplayExitsMinusOneWithAReason) {
+  TempDir dir;
+  const StationRun run = Shell(Quote(kStation), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:12345");
+  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_NE(run.err.find("cannot start"), std::string::npos) << run.err;
+}
+
 TEST(StationActions, SetPressGetThroughThePanels) {
   TempDir dir;
   const StationRun run = Station({"set MAIN_DUTIP=10.0.0.7", "get MAIN_DUTIP",

@@ -2,7 +2,9 @@
 // control kinds, text boxes, lists, tab pages, commit events and the loop.
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -41,7 +43,8 @@ int ProbeCallback(int panel, int control, int event, void*, int, int) {
 
 const char* kProbeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <ui version="4.0"><class>Probe</class>
-<widget class="QWidget" name="Probe"><layout class="QVBoxLayout" name="l">
+<widget class="QWidget" name="Probe"><property name="closeControl" stdset="0"><string>P_BUTTON</string></property>
+<layout class="QVBoxLayout" name="l">
  <item><widget class="QLineEdit" name="P_TEXT"><property name="callback" stdset="0"><string>ProbeCallback</string></property></widget></item>
  <item><widget class="QSpinBox" name="P_INT"><property name="maximum"><number>1000</number></property></widget></item>
  <item><widget class="QDoubleSpinBox" name="P_REAL"><property name="decimals"><number>6</number></property>
@@ -255,6 +258,19 @@ TEST_F(PanelLayer, CommitEventsRunTheNamedCallback) {
   EXPECT_FALSE(CommitControl(panel_, P_INT)) << "a control without a callback";
   SetCtrlAttribute(panel_, P_BUTTON, ATTR_DIMMED, 1);
   EXPECT_FALSE(CommitControl(panel_, P_BUTTON));
+}
+
+// The window's close box commits the control the panel names (the main
+// panel's quit button) instead of hiding a panel the station still uses.
+TEST_F(PanelLayer, CloseBoxCommitsTheNamedControl) {
+  QWidget* window = ui_internal::PanelWidget(panel_);
+  DisplayPanel(panel_);
+  QCloseEvent close;
+  QCoreApplication::sendEvent(window, &close);
+  EXPECT_FALSE(close.isAccepted());
+  EXPECT_TRUE(window->isVisible());
+  ASSERT_EQ(gCalls.size(), 1u);
+  EXPECT_EQ(gCalls[0].control, P_BUTTON);
 }
 
 TEST_F(PanelLayer, PanelDiscardedFromItsOwnCallback) {
