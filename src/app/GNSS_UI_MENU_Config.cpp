@@ -32,13 +32,13 @@ constexpr std::size_t kConfigReadChunk = 64u << 10;
 constexpr int kFirstEditableReceiverType = 10;
 
 constexpr int kBasicRowControls[kBasicRowFieldCount] = {
-    BASIC_ITERATIONS, BASIC_NUM_GPS,  BASIC_PCODE,    BASIC_NUM_GAL,     BASIC_NUM_GLN,
-    BASIC_MIN_SATS,   BASIC_GPS_SVID, BASIC_GAL_SVID, BASIC_GLN_SVID,    BASIC_MAX_FIXTIME,
-    BASIC_REF_LAT,    BASIC_REF_LON,  BASIC_REF_ALT,  BASIC_RADIUS,      BASIC_TOFFSET,
+    BASIC_ITERATIONS, BASIC_NUM_GPS,  BASIC_PCODE,    BASIC_NUM_GAL,  BASIC_NUM_GLN,
+    BASIC_MIN_SATS,   BASIC_GPS_SVID, BASIC_GAL_SVID, BASIC_GLN_SVID, BASIC_MAX_FIXTIME,
+    BASIC_REF_LAT,    BASIC_REF_LON,  BASIC_REF_ALT,  BASIC_RADIUS,   BASIC_TOFFSET,
 };
 constexpr int kMovingRowControls[kMovingRowFieldCount] = {
-    MOVING_DURATION,  MOVING_NUM_GPS,   MOVING_NUM_GAL,     MOVING_NUM_GLN,
-    MOVING_MIN_SATS,  MOVING_GPS_SVIDS, MOVING_GAL_SVIDS,   MOVING_GLN_SVIDS,
+    MOVING_DURATION,  MOVING_NUM_GPS,     MOVING_NUM_GAL,     MOVING_NUM_GLN,
+    MOVING_MIN_SATS,  MOVING_GPS_SVIDS,   MOVING_GAL_SVIDS,   MOVING_GLN_SVIDS,
     MOVING_WAYPOINTS, MOVING_TIME_OFFSET, MOVING_IGNORE_TIME,
 };
 
@@ -69,8 +69,12 @@ void ReadRow(int page, const int* controls, const RowFieldKind* kinds, RowField*
              std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     switch (kinds[i]) {
-      case RowFieldKind::kInteger: GetCtrlVal(page, controls[i], &fields[i].integer); break;
-      case RowFieldKind::kReal: GetCtrlVal(page, controls[i], &fields[i].real); break;
+      case RowFieldKind::kInteger:
+        GetCtrlVal(page, controls[i], &fields[i].integer);
+        break;
+      case RowFieldKind::kReal:
+        GetCtrlVal(page, controls[i], &fields[i].real);
+        break;
       case RowFieldKind::kText:
         fields[i].text = ControlText(page, controls[i], kConfigRowTextMax);
         break;
@@ -83,9 +87,15 @@ void WriteRow(int page, const int* controls, const RowFieldKind* kinds, const Ro
   for (std::size_t i = 0; i < count; ++i) {
     if (!fields[i].present) continue;  // a short row leaves the rest alone
     switch (kinds[i]) {
-      case RowFieldKind::kInteger: SetCtrlVal(page, controls[i], fields[i].integer); break;
-      case RowFieldKind::kReal: SetCtrlVal(page, controls[i], fields[i].real); break;
-      case RowFieldKind::kText: SetCtrlVal(page, controls[i], fields[i].text.c_str()); break;
+      case RowFieldKind::kInteger:
+        SetCtrlVal(page, controls[i], fields[i].integer);
+        break;
+      case RowFieldKind::kReal:
+        SetCtrlVal(page, controls[i], fields[i].real);
+        break;
+      case RowFieldKind::kText:
+        SetCtrlVal(page, controls[i], fields[i].text.c_str());
+        break;
     }
   }
 }

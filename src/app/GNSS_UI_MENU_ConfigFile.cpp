@@ -1,12 +1,13 @@
 #include "app/GNSS_UI_MENU_ConfigFile.h"
 
+#include <locale.h>
+
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 
 namespace {
 
@@ -32,9 +33,7 @@ bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-std::string Cut(std::string_view text, std::size_t max) {
-  return std::string(text.substr(0, max));
-}
+std::string Cut(std::string_view text, std::size_t max) { return std::string(text.substr(0, max)); }
 
 // Fields of `line` between "=" characters, empty ones skipped (strtok's way).
 std::string_view NextField(std::string_view line, std::size_t& pos) {
@@ -60,9 +59,15 @@ void ParseRow(std::string_view value, const RowFieldKind* kinds, RowField* field
       RowField& field = fields[index - 1];
       field.present = true;
       switch (kinds[index - 1]) {
-        case RowFieldKind::kInteger: field.integer = ConfigAtoi(text); break;
-        case RowFieldKind::kReal: field.real = ConfigAtof(text); break;
-        case RowFieldKind::kText: field.text = Cut(text, kConfigRowTextMax); break;
+        case RowFieldKind::kInteger:
+          field.integer = ConfigAtoi(text);
+          break;
+        case RowFieldKind::kReal:
+          field.real = ConfigAtof(text);
+          break;
+        case RowFieldKind::kText:
+          field.text = Cut(text, kConfigRowTextMax);
+          break;
       }
     }
     if (end >= value.size() || index > fieldCount) break;
@@ -84,8 +89,8 @@ void AppendLine(std::string& out, std::string_view key, std::string_view value) 
   out += "\r\n";
 }
 
-void AppendRow(std::string& out, const char* key, const RowField* fields,
-               const RowFieldKind* kinds, std::size_t count) {
+void AppendRow(std::string& out, const char* key, const RowField* fields, const RowFieldKind* kinds,
+               std::size_t count) {
   out += key;
   out += "=Y;";
   for (std::size_t i = 0; i < count; ++i) {
@@ -101,7 +106,9 @@ void AppendRow(std::string& out, const char* key, const RowField* fields,
                                std::chars_format::fixed, 6);
         out.append(number, result.ptr);
         break;
-      case RowFieldKind::kText: AppendValue(out, fields[i].text.substr(0, kConfigRowTextMax)); break;
+      case RowFieldKind::kText:
+        AppendValue(out, fields[i].text.substr(0, kConfigRowTextMax));
+        break;
     }
     out += ';';
   }

@@ -11,29 +11,48 @@
 #include "receiver/ReceiverProfile.h"
 
 // Longest texts the file carries (characters, no terminator); longer ones are cut.
-inline constexpr std::size_t kConfigLineMax = 2499;      // rest of a longer line is ignored
-inline constexpr std::size_t kConfigAddressMax = 255;    // DUTIP
+inline constexpr std::size_t kConfigLineMax = 2499;       // rest of a longer line is ignored
+inline constexpr std::size_t kConfigAddressMax = 255;     // DUTIP
 inline constexpr std::size_t kConfigLevelOffsetMax = 15;  // LEVEL_OFFSET
-inline constexpr std::size_t kConfigRowValueMax = 1023;  // value of a BASIC or MOVING row
-inline constexpr std::size_t kConfigRowTextMax = 255;    // one text field of a row
+inline constexpr std::size_t kConfigRowValueMax = 1023;   // value of a BASIC or MOVING row
+inline constexpr std::size_t kConfigRowTextMax = 255;     // one text field of a row
 
 // The fields of the BASIC and MOVING rows, in file order.
 enum class RowFieldKind { kInteger, kReal, kText };
 inline constexpr std::size_t kBasicRowFieldCount = 15;
 inline constexpr std::size_t kMovingRowFieldCount = 11;
+// clang-format off
 inline constexpr RowFieldKind kBasicRowKinds[kBasicRowFieldCount] = {
-    RowFieldKind::kInteger, RowFieldKind::kInteger, RowFieldKind::kInteger,
-    RowFieldKind::kInteger, RowFieldKind::kInteger, RowFieldKind::kInteger,
-    RowFieldKind::kText,    RowFieldKind::kText,    RowFieldKind::kText,
-    RowFieldKind::kReal,    RowFieldKind::kReal,    RowFieldKind::kReal,
-    RowFieldKind::kReal,    RowFieldKind::kReal,    RowFieldKind::kReal,
+    RowFieldKind::kInteger,  // BASIC_ITERATIONS
+    RowFieldKind::kInteger,  // BASIC_NUM_GPS
+    RowFieldKind::kInteger,  // BASIC_PCODE
+    RowFieldKind::kInteger,  // BASIC_NUM_GAL
+    RowFieldKind::kInteger,  // BASIC_NUM_GLN
+    RowFieldKind::kInteger,  // BASIC_MIN_SATS
+    RowFieldKind::kText,     // BASIC_GPS_SVID
+    RowFieldKind::kText,     // BASIC_GAL_SVID
+    RowFieldKind::kText,     // BASIC_GLN_SVID
+    RowFieldKind::kReal,     // BASIC_MAX_FIXTIME
+    RowFieldKind::kReal,     // BASIC_REF_LAT
+    RowFieldKind::kReal,     // BASIC_REF_LON
+    RowFieldKind::kReal,     // BASIC_REF_ALT
+    RowFieldKind::kReal,     // BASIC_RADIUS
+    RowFieldKind::kReal,     // BASIC_TOFFSET
 };
 inline constexpr RowFieldKind kMovingRowKinds[kMovingRowFieldCount] = {
-    RowFieldKind::kInteger, RowFieldKind::kInteger, RowFieldKind::kInteger,
-    RowFieldKind::kInteger, RowFieldKind::kInteger, RowFieldKind::kText,
-    RowFieldKind::kText,    RowFieldKind::kText,    RowFieldKind::kText,
-    RowFieldKind::kReal,    RowFieldKind::kReal,
+    RowFieldKind::kInteger,  // MOVING_DURATION
+    RowFieldKind::kInteger,  // MOVING_NUM_GPS
+    RowFieldKind::kInteger,  // MOVING_NUM_GAL
+    RowFieldKind::kInteger,  // MOVING_NUM_GLN
+    RowFieldKind::kInteger,  // MOVING_MIN_SATS
+    RowFieldKind::kText,     // MOVING_GPS_SVIDS
+    RowFieldKind::kText,     // MOVING_GAL_SVIDS
+    RowFieldKind::kText,     // MOVING_GLN_SVIDS
+    RowFieldKind::kText,     // MOVING_WAYPOINTS
+    RowFieldKind::kReal,     // MOVING_TIME_OFFSET
+    RowFieldKind::kReal,     // MOVING_IGNORE_TIME
 };
+// clang-format on
 
 // One field of a row; only the member of the field's kind is meaningful.
 struct RowField {
@@ -56,8 +75,8 @@ struct ConfigSettings {
 struct ConfigLoad {
   ConfigSettings settings{{}, "0", {}, {}};  // the level offset starts at "0"
   ReceiverProfile* profiles = nullptr;
-  std::string pendingLine;    // characters of the current line so far
-  bool pendingCut = false;    // the current line passed kConfigLineMax
+  std::string pendingLine;  // characters of the current line so far
+  bool pendingCut = false;  // the current line passed kConfigLineMax
 };
 
 // Feeds the next bytes of the file; lines may span calls.

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -65,7 +65,8 @@ std::vector<std::vector<std::uint8_t>> Messages(const std::string& text) {
     if (text[i] == ';') {
       messages.emplace_back();
     } else if (text.compare(i, 2, "0x") == 0) {
-      messages.back().push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+      messages.back().push_back(
+          static_cast<std::uint8_t>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
       i += 3;
     }
   }
@@ -114,10 +115,14 @@ class ConfigTest : public testing::Test {
 
   int Handle(Page page) const {
     switch (page) {
-      case kMain: return MainPanelHandle;
-      case kReceiverTab: return receiver_;
-      case kBasicTab: return basic_;
-      case kMovingTab: return moving_;
+      case kMain:
+        return MainPanelHandle;
+      case kReceiverTab:
+        return receiver_;
+      case kBasicTab:
+        return basic_;
+      case kMovingTab:
+        return moving_;
     }
     return 0;
   }
@@ -201,88 +206,149 @@ std::vector<LoaderCase> LoaderCases() {
   static const char kNul[] = "DUTIP=10.0.0.7\0tail\n\0LEVEL_OFFSET=5\n";
   const std::string nul(kNul, sizeof kNul - 1);
   return {
-      {"level offset without value reads 0", "", "LEVEL_OFFSET=7\nLEVEL_OFFSET=\n",
-       {{kMain, MAIN_LEVEL_OFFSET, "0"}}, {}},
+      {"level offset without value reads 0",
+       "",
+       "LEVEL_OFFSET=7\nLEVEL_OFFSET=\n",
+       {{kMain, MAIN_LEVEL_OFFSET, "0"}},
+       {}},
       {"address kept from the previous load, level offset reset",
-       "DUTIP=10.0.0.1\nLEVEL_OFFSET=9\n", "ZELIP=10.9.9.9\n",
-       {{kMain, MAIN_DUTIP, "10.0.0.1"}, {kMain, MAIN_LEVEL_OFFSET, "0"}}, {}},
-      {"address without value empties it", "DUTIP=10.0.0.1\n", "DUTIP\n",
-       {{kMain, MAIN_DUTIP, ""}}, {}},
-      {"comment lines", "", "#DUTIP=10.0.0.2\n%LEVEL_OFFSET=3\n#RCVCLD05=x\n",
-       {{kMain, MAIN_DUTIP, ""}, {kMain, MAIN_LEVEL_OFFSET, "0"}}, {}},
-      {"CR LF and bare LF line ends, last line without one", "",
+       "DUTIP=10.0.0.1\nLEVEL_OFFSET=9\n",
+       "ZELIP=10.9.9.9\n",
+       {{kMain, MAIN_DUTIP, "10.0.0.1"}, {kMain, MAIN_LEVEL_OFFSET, "0"}},
+       {}},
+      {"address without value empties it",
+       "DUTIP=10.0.0.1\n",
+       "DUTIP\n",
+       {{kMain, MAIN_DUTIP, ""}},
+       {}},
+      {"comment lines",
+       "",
+       "#DUTIP=10.0.0.2\n%LEVEL_OFFSET=3\n#RCVCLD05=x\n",
+       {{kMain, MAIN_DUTIP, ""}, {kMain, MAIN_LEVEL_OFFSET, "0"}},
+       {}},
+      {"CR LF and bare LF line ends, last line without one",
+       "",
        "DUTIP=10.0.0.3\r\nRCVXTR02=a;b\r\nRCVCLD02=c\nLEVEL_OFFSET=-3",
        {{kMain, MAIN_DUTIP, "10.0.0.3"}, {kMain, MAIN_LEVEL_OFFSET, "-3"}},
        {{2, kXtr, "a;b"}, {2, kCld, "c"}}},
-      {"empty fields around = are skipped", "", "==DUTIP===10.0.0.4=ignored\n=\n\n",
-       {{kMain, MAIN_DUTIP, "10.0.0.4"}}, {}},
-      {"keys and values are not trimmed", "", "DUTIP =10.0.0.5\n DUTIP=10.0.0.6\nLEVEL_OFFSET= 2\n",
-       {{kMain, MAIN_DUTIP, ""}, {kMain, MAIN_LEVEL_OFFSET, " 2"}}, {}},
-      {"receiver type read like atoi from two characters", "",
+      {"empty fields around = are skipped",
+       "",
+       "==DUTIP===10.0.0.4=ignored\n=\n\n",
+       {{kMain, MAIN_DUTIP, "10.0.0.4"}},
+       {}},
+      {"keys and values are not trimmed",
+       "",
+       "DUTIP =10.0.0.5\n DUTIP=10.0.0.6\nLEVEL_OFFSET= 2\n",
+       {{kMain, MAIN_DUTIP, ""}, {kMain, MAIN_LEVEL_OFFSET, " 2"}},
+       {}},
+      {"receiver type read like atoi from two characters",
+       "",
        "RCVCLD7=seven\nRCVGPSxy=zero\nRCVGLN 5=five\nRCVXTR123=twelve\nRCVGLN=none\n"
        "RCVCLD42=x\nRCVGPS-1=x\nRCVCLD21=x\nRCVCLX03=x\n",
        {},
-       {{7, kCld, "seven"}, {0, kGps, "zero"}, {5, kGln, "five"}, {12, kXtr, "twelve"},
+       {{7, kCld, "seven"},
+        {0, kGps, "zero"},
+        {5, kGln, "five"},
+        {12, kXtr, "twelve"},
         {0, kGln, "none"}}},
-      {"texts without value become empty", "", "RCVCLD01=\nRCVXTR01\n", {},
+      {"texts without value become empty",
+       "",
+       "RCVCLD01=\nRCVXTR01\n",
+       {},
        {{1, kCld, ""}, {1, kXtr, ""}}},
-      {"later lines override earlier ones", "", "DUTIP=a\nRCVCLD03=x\nDUTIP=b\nRCVCLD03=y\n",
-       {{kMain, MAIN_DUTIP, "b"}}, {{3, kCld, "y"}}},
-      {"values cut at their limits", "",
-       "DUTIP=" + std::string(300, 'A') + "\nLEVEL_OFFSET=12345678901234567890\nRCVCLD04=" +
-           std::string(1100, 'c') + "\r\n",
+      {"later lines override earlier ones",
+       "",
+       "DUTIP=a\nRCVCLD03=x\nDUTIP=b\nRCVCLD03=y\n",
+       {{kMain, MAIN_DUTIP, "b"}},
+       {{3, kCld, "y"}}},
+      {"values cut at their limits",
+       "",
+       "DUTIP=" + std::string(300, 'A') +
+           "\nLEVEL_OFFSET=12345678901234567890\nRCVCLD04=" + std::string(1100, 'c') + "\r\n",
        {{kMain, MAIN_DUTIP, std::string(255, 'A')}, {kMain, MAIN_LEVEL_OFFSET, "123456789012345"}},
        {{4, kCld, std::string(1023, 'c')}}},
-      {"lines cut at 2499 characters, the rest ignored", "",
+      {"lines cut at 2499 characters, the rest ignored",
+       "",
        "RCVXTR06=" + std::string(3000, 'x') + "\nRCVXTR07=" + std::string(2490, 'g') +
            "DUTIP=10.6.6.6\r\nRCVXTR08=" + std::string(2490, 'n') + "\r\n",
        {{kMain, MAIN_DUTIP, ""}},
-       {{6, kXtr, std::string(2490, 'x')}, {7, kXtr, std::string(2490, 'g')},
+       {{6, kXtr, std::string(2490, 'x')},
+        {7, kXtr, std::string(2490, 'g')},
         {8, kXtr, std::string(2490, 'n')}}},
-      {"a zero byte ends the line", "", nul,
-       {{kMain, MAIN_DUTIP, "10.0.0.7"}, {kMain, MAIN_LEVEL_OFFSET, "0"}}, {}},
-      {"full basic row, empty text field between two ;", "",
+      {"a zero byte ends the line",
+       "",
+       nul,
+       {{kMain, MAIN_DUTIP, "10.0.0.7"}, {kMain, MAIN_LEVEL_OFFSET, "0"}},
+       {}},
+      {"full basic row, empty text field between two ;",
+       "",
        "BASIC=Y;25;8;1;4;6;5;1,2,3;;2,4;120.5;48.1;11.5;520;1000;2.5;\r\n",
-       {{kBasicTab, BASIC_ITERATIONS, 25},     {kBasicTab, BASIC_NUM_GPS, 8},
-        {kBasicTab, BASIC_PCODE, 1},           {kBasicTab, BASIC_NUM_GAL, 4},
-        {kBasicTab, BASIC_NUM_GLN, 6},         {kBasicTab, BASIC_MIN_SATS, 5},
-        {kBasicTab, BASIC_GPS_SVID, "1,2,3"},  {kBasicTab, BASIC_GAL_SVID, ""},
-        {kBasicTab, BASIC_GLN_SVID, "2,4"},    {kBasicTab, BASIC_MAX_FIXTIME, 120.5},
-        {kBasicTab, BASIC_REF_LAT, 48.1},      {kBasicTab, BASIC_REF_LON, 11.5},
-        {kBasicTab, BASIC_REF_ALT, 520.0},     {kBasicTab, BASIC_RADIUS, 1000.0},
+       {{kBasicTab, BASIC_ITERATIONS, 25},
+        {kBasicTab, BASIC_NUM_GPS, 8},
+        {kBasicTab, BASIC_PCODE, 1},
+        {kBasicTab, BASIC_NUM_GAL, 4},
+        {kBasicTab, BASIC_NUM_GLN, 6},
+        {kBasicTab, BASIC_MIN_SATS, 5},
+        {kBasicTab, BASIC_GPS_SVID, "1,2,3"},
+        {kBasicTab, BASIC_GAL_SVID, ""},
+        {kBasicTab, BASIC_GLN_SVID, "2,4"},
+        {kBasicTab, BASIC_MAX_FIXTIME, 120.5},
+        {kBasicTab, BASIC_REF_LAT, 48.1},
+        {kBasicTab, BASIC_REF_LON, 11.5},
+        {kBasicTab, BASIC_REF_ALT, 520.0},
+        {kBasicTab, BASIC_RADIUS, 1000.0},
         {kBasicTab, BASIC_TOFFSET, 2.5}},
        {}},
-      {"row numbers read like atoi and atof", "",
+      {"row numbers read like atoi and atof",
+       "",
        "BASIC=Y;12abc; 7;+3;x;;9.9;a b;AUTO;c;1e3;0x10;  -2.5e-1;4,5;;-.5e1;\n",
-       {{kBasicTab, BASIC_ITERATIONS, 12},    {kBasicTab, BASIC_NUM_GPS, 7},
-        {kBasicTab, BASIC_PCODE, 3},          {kBasicTab, BASIC_NUM_GAL, 0},
-        {kBasicTab, BASIC_NUM_GLN, 0},        {kBasicTab, BASIC_MIN_SATS, 9},
-        {kBasicTab, BASIC_GPS_SVID, "a b"},   {kBasicTab, BASIC_GAL_SVID, "AUTO"},
-        {kBasicTab, BASIC_GLN_SVID, "c"},     {kBasicTab, BASIC_MAX_FIXTIME, 1000.0},
-        {kBasicTab, BASIC_REF_LAT, 16.0},     {kBasicTab, BASIC_REF_LON, -0.25},
-        {kBasicTab, BASIC_REF_ALT, 4.0},      {kBasicTab, BASIC_RADIUS, 0.0},
+       {{kBasicTab, BASIC_ITERATIONS, 12},
+        {kBasicTab, BASIC_NUM_GPS, 7},
+        {kBasicTab, BASIC_PCODE, 3},
+        {kBasicTab, BASIC_NUM_GAL, 0},
+        {kBasicTab, BASIC_NUM_GLN, 0},
+        {kBasicTab, BASIC_MIN_SATS, 9},
+        {kBasicTab, BASIC_GPS_SVID, "a b"},
+        {kBasicTab, BASIC_GAL_SVID, "AUTO"},
+        {kBasicTab, BASIC_GLN_SVID, "c"},
+        {kBasicTab, BASIC_MAX_FIXTIME, 1000.0},
+        {kBasicTab, BASIC_REF_LAT, 16.0},
+        {kBasicTab, BASIC_REF_LON, -0.25},
+        {kBasicTab, BASIC_REF_ALT, 4.0},
+        {kBasicTab, BASIC_RADIUS, 0.0},
         {kBasicTab, BASIC_TOFFSET, -5.0}},
        {}},
-      {"short row leaves the missing fields alone", "", "BASIC=Y;7;3\n",
+      {"short row leaves the missing fields alone",
+       "",
+       "BASIC=Y;7;3\n",
        {{kBasicTab, BASIC_ITERATIONS, 7},
         {kBasicTab, BASIC_NUM_GPS, 3},
         {kBasicTab, BASIC_PCODE, Unchanged{}},
         {kBasicTab, BASIC_GPS_SVID, Unchanged{}},
         {kBasicTab, BASIC_TOFFSET, Unchanged{}}},
        {}},
-      {"rows without value change nothing", "", "BASIC=\nMOVING\n",
+      {"rows without value change nothing",
+       "",
+       "BASIC=\nMOVING\n",
        {{kBasicTab, BASIC_ITERATIONS, Unchanged{}}, {kMovingTab, MOVING_DURATION, Unchanged{}}},
        {}},
-      {"full moving row, fields after the last ignored", "",
+      {"full moving row, fields after the last ignored",
+       "",
        "MOVING=Y;300;6;5;4;9;1,2;11,12;;/route.txt;-18.5;30.25;extra;7;\n",
-       {{kMovingTab, MOVING_DURATION, 300},         {kMovingTab, MOVING_NUM_GPS, 6},
-        {kMovingTab, MOVING_NUM_GAL, 5},            {kMovingTab, MOVING_NUM_GLN, 4},
-        {kMovingTab, MOVING_MIN_SATS, 9},           {kMovingTab, MOVING_GPS_SVIDS, "1,2"},
-        {kMovingTab, MOVING_GAL_SVIDS, "11,12"},    {kMovingTab, MOVING_GLN_SVIDS, ""},
-        {kMovingTab, MOVING_WAYPOINTS, "/route.txt"}, {kMovingTab, MOVING_TIME_OFFSET, -18.5},
+       {{kMovingTab, MOVING_DURATION, 300},
+        {kMovingTab, MOVING_NUM_GPS, 6},
+        {kMovingTab, MOVING_NUM_GAL, 5},
+        {kMovingTab, MOVING_NUM_GLN, 4},
+        {kMovingTab, MOVING_MIN_SATS, 9},
+        {kMovingTab, MOVING_GPS_SVIDS, "1,2"},
+        {kMovingTab, MOVING_GAL_SVIDS, "11,12"},
+        {kMovingTab, MOVING_GLN_SVIDS, ""},
+        {kMovingTab, MOVING_WAYPOINTS, "/route.txt"},
+        {kMovingTab, MOVING_TIME_OFFSET, -18.5},
         {kMovingTab, MOVING_IGNORE_TIME, 30.25}},
        {}},
-      {"row value cut at 1023, text fields at 255", "",
+      {"row value cut at 1023, text fields at 255",
+       "",
        "BASIC=Y;1;2;3;4;5;6;" + std::string(1100, 'S') + ";x;y;\nMOVING=Y;1;2;3;4;5;" +
            std::string(300, 'w') + ";\n",
        {{kBasicTab, BASIC_MIN_SATS, 6},
@@ -307,8 +373,10 @@ TEST_F(ConfigTest, LoaderRules) {
     for (const ControlCheck& check : c.controls) {
       before.push_back(CtrlValueAsText(Handle(check.page), check.control));
     }
-    std::vector<ReceiverProfile> expected(ReceiverProfiles, ReceiverProfiles + kReceiverTypeCapacity);
-    for (const ProfileChange& change : c.profiles) expected[change.type].*change.text = change.value;
+    std::vector<ReceiverProfile> expected(ReceiverProfiles,
+                                          ReceiverProfiles + kReceiverTypeCapacity);
+    for (const ProfileChange& change : c.profiles)
+      expected[change.type].*change.text = change.value;
 
     Load(c.file);
 
@@ -363,8 +431,9 @@ TEST_F(ConfigTest, WithoutConfigFileTheBuiltInProfilesStand) {
 // Independent of how the texts are spelled: every UBX message carries its
 // declared length and a correct checksum, and type 1 spells its two sentences.
 TEST_F(ConfigTest, BuiltInCommandsAreWellFormed) {
-  for (const std::string* text : {&ReceiverProfiles[0].gpsInit, &ReceiverProfiles[0].glonassInit,
-                                  &ReceiverProfiles[0].coldStart, &ReceiverProfiles[0].extraCommands}) {
+  for (const std::string* text :
+       {&ReceiverProfiles[0].gpsInit, &ReceiverProfiles[0].glonassInit,
+        &ReceiverProfiles[0].coldStart, &ReceiverProfiles[0].extraCommands}) {
     for (const std::vector<std::uint8_t>& m : Messages(*text)) {
       ASSERT_GE(m.size(), 8u);
       EXPECT_EQ(m[0], 0xB5);
@@ -459,20 +528,34 @@ struct PanelValue {
 
 const std::vector<PanelValue>& SavedPanel() {
   static const std::vector<PanelValue> values = {
-      {kMain, MAIN_DUTIP, "192.168.1.20"},        {kMain, MAIN_LEVEL_OFFSET, "-3"},
-      {kBasicTab, BASIC_ITERATIONS, 25},          {kBasicTab, BASIC_NUM_GPS, 8},
-      {kBasicTab, BASIC_PCODE, 1},                {kBasicTab, BASIC_NUM_GAL, 4},
-      {kBasicTab, BASIC_NUM_GLN, 0},              {kBasicTab, BASIC_MIN_SATS, 4},
-      {kBasicTab, BASIC_GPS_SVID, "AUTO"},        {kBasicTab, BASIC_GAL_SVID, ""},
-      {kBasicTab, BASIC_GLN_SVID, "1,2"},         {kBasicTab, BASIC_MAX_FIXTIME, 120.0},
-      {kBasicTab, BASIC_REF_LAT, 48.1173},        {kBasicTab, BASIC_REF_LON, -11.5},
-      {kBasicTab, BASIC_REF_ALT, 520.25},         {kBasicTab, BASIC_RADIUS, 1000.0},
-      {kBasicTab, BASIC_TOFFSET, -3600.0},        {kMovingTab, MOVING_DURATION, 120},
-      {kMovingTab, MOVING_NUM_GPS, 8},            {kMovingTab, MOVING_NUM_GAL, 0},
-      {kMovingTab, MOVING_NUM_GLN, 6},            {kMovingTab, MOVING_MIN_SATS, 4},
-      {kMovingTab, MOVING_GPS_SVIDS, "AUTO"},     {kMovingTab, MOVING_GAL_SVIDS, "AUTO"},
-      {kMovingTab, MOVING_GLN_SVIDS, "3,4"},      {kMovingTab, MOVING_WAYPOINTS, "/route.txt"},
-      {kMovingTab, MOVING_TIME_OFFSET, 0.5},      {kMovingTab, MOVING_IGNORE_TIME, 30.0},
+      {kMain, MAIN_DUTIP, "192.168.1.20"},
+      {kMain, MAIN_LEVEL_OFFSET, "-3"},
+      {kBasicTab, BASIC_ITERATIONS, 25},
+      {kBasicTab, BASIC_NUM_GPS, 8},
+      {kBasicTab, BASIC_PCODE, 1},
+      {kBasicTab, BASIC_NUM_GAL, 4},
+      {kBasicTab, BASIC_NUM_GLN, 0},
+      {kBasicTab, BASIC_MIN_SATS, 4},
+      {kBasicTab, BASIC_GPS_SVID, "AUTO"},
+      {kBasicTab, BASIC_GAL_SVID, ""},
+      {kBasicTab, BASIC_GLN_SVID, "1,2"},
+      {kBasicTab, BASIC_MAX_FIXTIME, 120.0},
+      {kBasicTab, BASIC_REF_LAT, 48.1173},
+      {kBasicTab, BASIC_REF_LON, -11.5},
+      {kBasicTab, BASIC_REF_ALT, 520.25},
+      {kBasicTab, BASIC_RADIUS, 1000.0},
+      {kBasicTab, BASIC_TOFFSET, -3600.0},
+      {kMovingTab, MOVING_DURATION, 120},
+      {kMovingTab, MOVING_NUM_GPS, 8},
+      {kMovingTab, MOVING_NUM_GAL, 0},
+      {kMovingTab, MOVING_NUM_GLN, 6},
+      {kMovingTab, MOVING_MIN_SATS, 4},
+      {kMovingTab, MOVING_GPS_SVIDS, "AUTO"},
+      {kMovingTab, MOVING_GAL_SVIDS, "AUTO"},
+      {kMovingTab, MOVING_GLN_SVIDS, "3,4"},
+      {kMovingTab, MOVING_WAYPOINTS, "/route.txt"},
+      {kMovingTab, MOVING_TIME_OFFSET, 0.5},
+      {kMovingTab, MOVING_IGNORE_TIME, 30.0},
   };
   return values;
 }
@@ -480,14 +563,26 @@ const std::vector<PanelValue>& SavedPanel() {
 const std::string kSavedFile =
     "DUTIP=192.168.1.20\r\n"
     "LEVEL_OFFSET=-3\r\n"
-    "RCVCLD00=" + kCold0 + "\r\n"
-    "RCVGPS00=" + kGps0 + "\r\n"
-    "RCVGLN00=" + kGln0 + "\r\n"
-    "RCVXTR00=" + kXtr0 + "\r\n"
-    "RCVCLD01=" + kCold1 + "\r\n"
+    "RCVCLD00=" +
+    kCold0 +
+    "\r\n"
+    "RCVGPS00=" +
+    kGps0 +
+    "\r\n"
+    "RCVGLN00=" +
+    kGln0 +
+    "\r\n"
+    "RCVXTR00=" +
+    kXtr0 +
+    "\r\n"
+    "RCVCLD01=" +
+    kCold1 +
+    "\r\n"
     "RCVGPS01=\r\n"
     "RCVGLN01=\r\n"
-    "RCVXTR01=" + kXtr1 + "\r\n"
+    "RCVXTR01=" +
+    kXtr1 +
+    "\r\n"
     "RCVCLD12=\r\n"
     "RCVGPS12=\r\n"
     "RCVGLN12=\r\n"
@@ -501,17 +596,23 @@ class ConfigSaveTest : public ConfigTest {
   void SetPanel() {
     for (const PanelValue& v : SavedPanel()) {
       const int h = Handle(v.page);
-      if (const int* i = std::get_if<int>(&v.value)) SetCtrlVal(h, v.control, *i);
-      else if (const double* d = std::get_if<double>(&v.value)) SetCtrlVal(h, v.control, *d);
-      else SetCtrlVal(h, v.control, std::get<std::string>(v.value).c_str());
+      if (const int* i = std::get_if<int>(&v.value))
+        SetCtrlVal(h, v.control, *i);
+      else if (const double* d = std::get_if<double>(&v.value))
+        SetCtrlVal(h, v.control, *d);
+      else
+        SetCtrlVal(h, v.control, std::get<std::string>(v.value).c_str());
     }
   }
   void ExpectPanel() {
     for (const PanelValue& v : SavedPanel()) {
       SCOPED_TRACE(testing::Message() << "control " << v.control);
-      if (const int* i = std::get_if<int>(&v.value)) EXPECT_EQ(Int(v.page, v.control), *i);
-      else if (const double* d = std::get_if<double>(&v.value)) EXPECT_DOUBLE_EQ(Real(v.page, v.control), *d);
-      else EXPECT_EQ(Text(v.page, v.control), std::get<std::string>(v.value));
+      if (const int* i = std::get_if<int>(&v.value))
+        EXPECT_EQ(Int(v.page, v.control), *i);
+      else if (const double* d = std::get_if<double>(&v.value))
+        EXPECT_DOUBLE_EQ(Real(v.page, v.control), *d);
+      else
+        EXPECT_EQ(Text(v.page, v.control), std::get<std::string>(v.value));
     }
   }
   // Type 12 gets two additional commands through the editor and is saved.
@@ -536,8 +637,10 @@ TEST_F(ConfigSaveTest, ReloadGivesBackWhatWasSaved) {
   SaveWithEditor();
   // Everything changes after the save; the reload button brings it back.
   for (const PanelValue& v : SavedPanel()) {
-    if (std::holds_alternative<std::string>(v.value)) SetCtrlVal(Handle(v.page), v.control, "x");
-    else SetCtrlVal(Handle(v.page), v.control, 7);
+    if (std::holds_alternative<std::string>(v.value))
+      SetCtrlVal(Handle(v.page), v.control, "x");
+    else
+      SetCtrlVal(Handle(v.page), v.control, 7);
   }
   SetDefaultReceiverProfiles();
   ASSERT_TRUE(CommitControl(receiver_, RCV_REREAD)) << UiLastError();
@@ -552,8 +655,8 @@ TEST_F(ConfigSaveTest, DecimalCommaLocaleChangesNothing) {
   const fs::path locales = fs::path(STATION_BINARY_DIR) / "test-locales";
   if (!fs::exists(locales / "de_DE.UTF-8" / "LC_NUMERIC")) {
     fs::create_directories(locales);
-    const std::string make = "localedef -i de_DE -f UTF-8 " +
-                             (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    const std::string make =
+        "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make de_DE.UTF-8";
   }
   const char* oldPath = std::getenv("LOCPATH");
@@ -572,8 +675,10 @@ TEST_F(ConfigSaveTest, DecimalCommaLocaleChangesNothing) {
     LoadConfig();
     std::setlocale(LC_NUMERIC, oldNumeric.c_str());
   }
-  if (oldPath) setenv("LOCPATH", keepPath.c_str(), 1);
-  else unsetenv("LOCPATH");
+  if (oldPath)
+    setenv("LOCPATH", keepPath.c_str(), 1);
+  else
+    unsetenv("LOCPATH");
   if (!switched) GTEST_SKIP() << "no de_DE.UTF-8";
 
   EXPECT_EQ(saved, kSavedFile);
@@ -586,8 +691,9 @@ TEST_F(ConfigSaveTest, LineEndsInsideATextAreSavedAsBlanks) {
   ChooseType(12);
   ResetTextBox(receiver_, RCV_COLDSTART, "0xB5, 0x62,\n0x06, 0x04\nDUTIP=10.6.6.6");
   ASSERT_TRUE(CommitControl(receiver_, RCV_SAVE));
-  EXPECT_NE(WholeFile(kConfigFileName).find("\r\nRCVCLD12=0xB5, 0x62, 0x06, 0x04 DUTIP=10.6.6.6\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      WholeFile(kConfigFileName).find("\r\nRCVCLD12=0xB5, 0x62, 0x06, 0x04 DUTIP=10.6.6.6\r\n"),
+      std::string::npos);
   SetDefaultReceiverProfiles();
   LoadConfig();
   EXPECT_EQ(ReceiverProfiles[12].coldStart, "0xB5, 0x62, 0x06, 0x04 DUTIP");
@@ -646,8 +752,8 @@ TEST_F(ConfigTest, ChoosingATypeShowsItAndAppliesTheVisibilityRule) {
     bool editable;
     std::vector<std::string> items;
   } cases[] = {
-      {12, true, {}}, {3, false, {"0x01", "0x02"}}, {9, false, {}}, {10, true, {}},
-      {20, true, {}}, {0, false, {}},
+      {12, true, {}}, {3, false, {"0x01", "0x02"}}, {9, false, {}}, {10, true, {}}, {20, true, {}},
+      {0, false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
@@ -655,7 +761,8 @@ TEST_F(ConfigTest, ChoosingATypeShowsItAndAppliesTheVisibilityRule) {
     EXPECT_EQ(SelectedReceiverType, c.type);
     EXPECT_EQ(Text(kReceiverTab, RCV_COLDSTART), ReceiverProfiles[c.type].coldStart);
     if (c.type != 0) EXPECT_EQ(ListItems(), c.items);
-    for (const int control : kReceiverEditingGroup) EXPECT_EQ(Visible(control), c.editable) << control;
+    for (const int control : kReceiverEditingGroup)
+      EXPECT_EQ(Visible(control), c.editable) << control;
   }
 }
 
@@ -702,8 +809,8 @@ TEST_F(ConfigTest, CallbacksIgnoreEventsOtherThanCommit) {
   SetCtrlVal(receiver_, RCV_TYPE, 4);
   WriteWholeFile(kConfigFileName, "DUTIP=10.4.4.4\n");
 
-  for (const CtrlCallbackPtr callback : {COMBO_RCVTYPE_CALLBK, CMD_APPEND_EXTRAMSG,
-                                         CMD_DEL_EXTRAMSG, CMD_RECSAVE, CMD_REREAD_INI}) {
+  for (const CtrlCallbackPtr callback :
+       {COMBO_RCVTYPE_CALLBK, CMD_APPEND_EXTRAMSG, CMD_DEL_EXTRAMSG, CMD_RECSAVE, CMD_REREAD_INI}) {
     for (const int event : {EVENT_VAL_CHANGED, EVENT_LEFT_CLICK, EVENT_LOST_FOCUS}) {
       EXPECT_EQ(callback(receiver_, 0, event, nullptr, 0, 0), 0);
     }

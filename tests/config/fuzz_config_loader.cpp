@@ -24,8 +24,8 @@ std::string Blanked(std::string text) {
 }
 
 bool SameProfile(const ReceiverProfile& a, const ReceiverProfile& b) {
-  return a.coldStart == b.coldStart && a.gpsInit == b.gpsInit &&
-         a.glonassInit == b.glonassInit && a.extraCommands == b.extraCommands;
+  return a.coldStart == b.coldStart && a.gpsInit == b.gpsInit && a.glonassInit == b.glonassInit &&
+         a.extraCommands == b.extraCommands;
 }
 
 }  // namespace
