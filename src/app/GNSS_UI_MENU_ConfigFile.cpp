@@ -136,6 +136,7 @@ double ConfigAtof(std::string_view text) {
   // nan, exponents), with "." as the decimal point whatever the locale.
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   const std::string copy(text);
+  if (cLocale == static_cast<locale_t>(nullptr)) return std::strtod(copy.c_str(), nullptr);
   return strtod_l(copy.c_str(), nullptr, cLocale);
 }
 
