@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QThread>
 
 #include "platform/stdio_window.h"
 #include "platform/ui.h"
@@ -135,7 +136,9 @@ int SetStdioWindowOptions(int maxLines, int bringToFront, int showLineNumbers) {
 }
 
 void StdioWindowAppend(std::string_view text) {
-  if (qApp == nullptr || IsHeadless() || text.empty()) return;
+  // Only the user-interface thread may touch the window; standard output has
+  // the text in any case.
+  if (qApp == nullptr || IsHeadless() || text.empty() || QThread::currentThread() != qApp->thread()) return;
   QPointer<StdioView>& window = Window();
   if (window.isNull()) window = new StdioView();
   window->Append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));

@@ -565,8 +565,13 @@ bool CommitControl(int panel, int control) {
     Refuse(kErrBadControl, info->name + " has no callback");
     return false;
   }
+  // What the operator cannot reach cannot be pressed.
   if (!info->widget->isEnabled()) {
     Refuse(kErrBadControl, info->name + " is dimmed");
+    return false;
+  }
+  if (!info->widget->isVisibleTo(info->widget->window())) {
+    Refuse(kErrBadControl, info->name + " is hidden");
     return false;
   }
   // A button goes through its own click, exactly as the operator's.

@@ -98,6 +98,7 @@ TEST(StationActions, SetPressGetThroughThePanels) {
                            "set MOVING_WAYPOINTS=48.1, 11.5, 520", "get MOVING_WAYPOINTS",
                            "set RCV_GPSINIT=0x01;\\n0x02", "get RCV_GPSINIT",
                            "set RCV_TYPE=1", "press RCV_TYPE", "get RCV_EXTRA_LIST",
+                           "set RCV_TYPE=12: user-defined type 12", "press RCV_TYPE",
                            "set RCV_NEW_EXTRA=0xAA, 0xBB", "press RCV_APPEND", "get RCV_EXTRA_LIST",
                            "get RCV_NEW_EXTRA"},
                           dir.path());
@@ -110,9 +111,7 @@ TEST(StationActions, SetPressGetThroughThePanels) {
             "RCV_GPSINIT=0x01;\\n0x02\n"
             "RCV_EXTRA_LIST[0]=0x24, 0x50, 0x4F, 0x52, 0x5A, 0x42, 0x2C, 0x5A, 0x44, 0x41, 0x2C, 0x31, "
             "0x2A, 0x33, 0x42, 0x0D, 0x0A\n"
-            "RCV_EXTRA_LIST[0]=0x24, 0x50, 0x4F, 0x52, 0x5A, 0x42, 0x2C, 0x5A, 0x44, 0x41, 0x2C, 0x31, "
-            "0x2A, 0x33, 0x42, 0x0D, 0x0A\n"
-            "RCV_EXTRA_LIST[1]=0xAA, 0xBB\n"
+            "RCV_EXTRA_LIST[0]=0xAA, 0xBB\n"
             "RCV_NEW_EXTRA=\n");
 }
 
@@ -136,6 +135,8 @@ TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
       {{"--do", "set BASIC_ITERATIONS=12abc"}, "integer"},
       {{"--do", "set RCV_TYPE=21"}, "no item"},
       {{"--do", "press MAIN_COMPORT"}, "no callback"},
+      // Types below 10 hide the editing group: the operator cannot append.
+      {{"--do", "set RCV_TYPE=3", "--do", "press RCV_TYPE", "--do", "press RCV_APPEND"}, "RCV_APPEND is hidden"},
       {{"--bogus"}, "unknown option"},
       {{"--workdir", "/nonexistent/dir"}, "--workdir"},
   };

@@ -55,7 +55,7 @@ const char* kProbeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
    <item><property name="text"><string>one</string></property></item>
    <item><property name="text"><string>two</string></property></item></widget></item>
  <item><widget class="QGroupBox" name="P_GROUP"><layout class="QVBoxLayout" name="g">
-   <item><widget class="QListWidget" name="P_LIST"/></item></layout></widget></item>
+   <item><widget class="QListWidget" name="P_LIST"><property name="callback" stdset="0"><string>ProbeCallback</string></property></widget></item></layout></widget></item>
  <item><widget class="QPushButton" name="P_BUTTON"><property name="callback" stdset="0"><string>ProbeCallback</string></property></widget></item>
  <item><widget class="QTabWidget" name="P_TAB">
    <widget class="QWidget" name="PAGE_A"><layout class="QVBoxLayout" name="a">
@@ -255,9 +255,16 @@ TEST_F(PanelLayer, CommitEventsRunTheNamedCallback) {
   EXPECT_EQ(gCalls[2].control, P_BUTTON);
   for (const Call& call : gCalls) EXPECT_EQ(call.event, EVENT_COMMIT);
 
-  EXPECT_FALSE(CommitControl(panel_, P_INT)) << "a control without a callback";
+  // Refused: what has no callback, and what the operator cannot reach.
+  EXPECT_FALSE(CommitControl(panel_, P_INT));
+  SetCtrlAttribute(panel_, P_GROUP, ATTR_VISIBLE, 0);
+  EXPECT_FALSE(CommitControl(panel_, P_LIST));
   SetCtrlAttribute(panel_, P_BUTTON, ATTR_DIMMED, 1);
   EXPECT_FALSE(CommitControl(panel_, P_BUTTON));
+  SetCtrlAttribute(panel_, P_BUTTON, ATTR_DIMMED, 0);
+  SetCtrlAttribute(panel_, P_BUTTON, ATTR_VISIBLE, 0);
+  EXPECT_FALSE(CommitControl(panel_, P_BUTTON));
+  EXPECT_EQ(gCalls.size(), 3u);
 }
 
 // The window's close box commits the control the panel names (the main
