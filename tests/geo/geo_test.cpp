@@ -256,4 +256,14 @@ TEST_F(RandomPoint, ZeroRadiusStaysAboveTheReference) {
   EXPECT_NEAR(out.altitude, std::trunc((523.78 + out.up) * 10.0) / 10.0, 1e-9);
 }
 
+// Quantising goes through a 32-bit integer; a value beyond its range
+// saturates instead of overflowing the conversion.
+TEST_F(RandomPoint, QuantisingBeyondThe32BitRangeSaturates) {
+  g_fakeNow = 1'234'567'890;
+  GeoPoint reference = Geodetic(10.0, 20.0, 3.0e8);
+  GeoPoint out;
+  RandomPointInRadius(reference, 0.0, out);
+  EXPECT_DOUBLE_EQ(out.altitude, 2147483647 / 10.0);
+}
+
 }  // namespace
