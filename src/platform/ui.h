@@ -141,11 +141,14 @@ int SetStdioWindowOptions(int maxLines, int bringToFront, int showLineNumbers);
 // Finds a control of the loaded panels by name ("MAIN_DUTIP", "RCV_TYPE").
 // Returns false when no loaded panel has it.
 bool FindControlByName(const std::string& name, int* panel, int* control);
-// Gives a control a value from text as if typed, without any event.
+// Gives a control a value from text as if typed, without any event: numbers
+// in the C locale and within the control's range, a ring's item text or index,
+// a text box's line ends written as "\n". Refusals leave UiLastError.
 int SetCtrlValFromText(int panel, int control, const std::string& text);
 // The control's value as text; list boxes give their items one per line.
 std::string CtrlValueAsText(int panel, int control);
 bool CtrlIsList(int panel, int control);
 // Runs the control's commit event (button press, ring or text commit) and its
-// callback to the end. Returns false when the control has no callback.
+// callback to the end. Returns false (UiLastError says why) when the control
+// has no callback or is hidden or dimmed, as the operator could not press it.
 bool CommitControl(int panel, int control);
