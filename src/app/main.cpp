@@ -6,12 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/GNSS_MAIN.h"
-
-#if __has_include("app/DecodeNmea.h")
 #include "app/DecodeNmea.h"
-#define STATION_HAS_DECODE_NMEA 1
-#endif
+#include "app/GNSS_MAIN.h"
 
 int main(int argc, char* argv[]) {
   StationOptions options;
@@ -29,14 +25,8 @@ int main(int argc, char* argv[]) {
                  std::strerror(errno));
     return kExitUsage;
   }
-  if (!options.decodeNmeaFile.empty()) {
-#ifdef STATION_HAS_DECODE_NMEA
-    return RunDecodeNmea(options.decodeNmeaFile.c_str());
-#else
-    std::fprintf(stderr, "gnss-station: --decode-nmea is not available in this build\n");
-    return kExitUsage;
-#endif
-  }
+  // Decoding a log needs no user interface.
+  if (!options.decodeNmeaFile.empty()) return RunDecodeNmea(options.decodeNmeaFile.c_str());
   if (!options.runTest.empty()) {
     std::fprintf(stderr, "gnss-station: --run is not available in this build\n");
     return kExitUsage;

@@ -81,6 +81,11 @@ TEST(StationStartUp, MissingPanelResourceExitsMinusOneWithAReason) {
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("cannot load the main panel"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("GNSS_UI_MENU.uir"), std::string::npos) << run.err;
+
+  // Decoding a log starts no user interface, so it needs no panel resource.
+  std::ofstream(dir.path() / "one.nmea") << "$GPGGA,120226.00,5957.00620,N,01100.64290,E,1,11,1.3,208.4,M,,M,,*41\r\n";
+  const StationRun decode = Shell(Quote(dir.path() / "bin/gnss-station") + " --decode-nmea one.nmea", dir.path());
+  EXPECT_EQ(decode.exitCode, 0) << decode.err;
 }
 
 TEST(StationStartUp, UnreachableDisplayExitsMinusOneWithAReason) {
