@@ -192,7 +192,9 @@ class ScpiSession {
 // the EMULator: fault commands.
 void RegisterCommonCommands(ScpiInstrument& instrument);
 // Registers the simulator's own commands (frequency, level, baseband,
-// satellites, location, time).
-void RegisterSimulatorCommands(ScpiInstrument& instrument);
+// satellites, location, time). Waypoint files named by the instrument's
+// paths are read below `storageRoot`, the folder that stands for the
+// instrument's file system.
+void RegisterSimulatorCommands(ScpiInstrument& instrument, const std::string& storageRoot = "qarn-storage");
 
 }  // namespace emu

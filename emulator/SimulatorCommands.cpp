@@ -7,6 +7,7 @@
 
 #include "ScpiInstrument.h"
 #include "SimulatorModel.h"
+#include "WaypointRoute.h"
 
 namespace emu {
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kBaseband = "[SOURce]:BB:GPS|GALileo|GLONass";
 constexpr int kHeaderSuffixOutOfRange = -114;
+constexpr int kFileNameNotFound = -256;
 
 std::string Format(const char* format, auto... values) {
   char text[160];
@@ -69,8 +71,16 @@ std::optional<GeoPosition> ReadPosition(ScpiCall& c, size_t first) {
 
 class SimulatorCommands {
  public:
-  explicit SimulatorCommands(ScpiInstrument& instrument)
-      : t_(instrument.Commands()), model_(instrument.Model()) {}
+  SimulatorCommands(ScpiInstrument& instrument, std::string storageRoot)
+      : t_(instrument.Commands()), model_(instrument.Model()), storageRoot_(std::move(storageRoot)) {
+    // *RST forgets the loaded route with the rest of the settings.
+    listener_ = model_.Subscribe([this] {
+      if (model_.Settings().waypointFile.empty()) loadedRoute_.reset();
+    });
+  }
+  ~SimulatorCommands() { model_.Unsubscribe(listener_); }
+  SimulatorCommands(const SimulatorCommands&) = delete;
+  SimulatorCommands& operator=(const SimulatorCommands&) = delete;
 
   void Register() {
     RegisterOutput();
@@ -323,13 +333,25 @@ class SimulatorCommands {
     Baseband(":LOCation:COORdinates:DECimal[:WGS]?",
              [this](ScpiCall& c) { c.Reply(FormatPosition(model_.ReceiverPositionNow())); });
     Baseband(":LOCation:WAYPoints:FILE", [this](ScpiCall& c) {
-      if (auto file = c.Text(0)) Set([&](SimulatorSettings& s) { s.waypointFile = *file; });
+      auto file = c.Text(0);
+      if (!file) return;
+      Set([&](SimulatorSettings& s) { s.waypointFile = *file; });
+      const std::string path = StoragePath(storageRoot_, *file);
+      std::string why;
+      loadedRoute_ = path.empty() ? nullptr : WaypointRoute::Load(path, &why);
+      if (!loadedRoute_) {
+        model_.SetRoute(nullptr);
+        return c.Error(kFileNameNotFound, "File name not found");
+      }
+      ApplyRoute();
     });
     Baseband(":LOCation:WAYPoints:FILE?", [this](ScpiCall& c) { c.Reply("'" + S().waypointFile + "'"); });
     Baseband(":LOCation:WAYPoints:ROMode", [this](ScpiCall& c) {
       auto mode = OneOf(c, 0, {{"CYCL", "CYCL"}, {"CYCLIC", "CYCL"}, {"ONCE", "ONCE"},
                                {"RTR", "RTR"}, {"ROUNDTRIP", "RTR"}});
-      if (mode) Set([&](SimulatorSettings& s) { s.waypointReadoutMode = *mode; });
+      if (!mode) return;
+      Set([&](SimulatorSettings& s) { s.waypointReadoutMode = *mode; });
+      ApplyRoute();
     });
     Baseband(":LOCation:WAYPoints:ROMode?", [this](ScpiCall& c) { c.Reply(S().waypointReadoutMode); });
     // RT:RLOC:COOR:DEC? UTC,<year>,<month>,<day>,<hour>,<minute>,<second>
@@ -354,15 +376,27 @@ class SimulatorCommands {
     });
   }
 
+  void ApplyRoute() {
+    if (!loadedRoute_) return;
+    const std::string& mode = S().waypointReadoutMode;
+    const auto readout = mode == "ONCE"  ? WaypointRoute::Readout::Once
+                         : mode == "RTR" ? WaypointRoute::Readout::RoundTrip
+                                         : WaypointRoute::Readout::Cyclic;
+    model_.SetRoute(loadedRoute_->WithReadout(readout));
+  }
+
   ScpiCommandTable& t_;
   SimulatorModel& model_;
+  std::string storageRoot_;
+  std::shared_ptr<const WaypointRoute> loadedRoute_;
+  int listener_ = 0;
 };
 
 }  // namespace
 
-void RegisterSimulatorCommands(ScpiInstrument& instrument) {
+void RegisterSimulatorCommands(ScpiInstrument& instrument, const std::string& storageRoot) {
   // The handlers refer to the registrar, so it lives as long as the instrument.
-  auto commands = std::make_shared<SimulatorCommands>(instrument);
+  auto commands = std::make_shared<SimulatorCommands>(instrument, storageRoot);
   commands->Register();
   instrument.KeepAlive(std::move(commands));
 }

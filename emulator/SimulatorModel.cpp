@@ -287,7 +287,6 @@ void SimulatorModel::Trigger() {
 
 void SimulatorModel::SetRoute(std::shared_ptr<const Trajectory> route) {
   route_ = std::move(route);
-  routeStartGps_ = GpsSecondsNow();
   Notify();
 }
 

@@ -163,7 +163,8 @@ class SimulatorModel {
   // The baseband's trigger: the route starts now.
   void Trigger();
   // Replaces the route of LocationMode::Waypoints (nullptr: none loaded; the
-  // receiver then stands at the user location).
+  // receiver then stands at the user location). The route is played from
+  // the last Trigger().
   void SetRoute(std::shared_ptr<const Trajectory> route);
 
  private:

@@ -63,7 +63,11 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption portOption(
       "port", "TCP port of the SCPI server (0 picks a free one; default 5025).", "port", "5025");
   const QCommandLineOption logOption("log", "Print every message received and sent.");
+  const QCommandLineOption storageOption(
+      "storage", "Folder that stands for the instrument's file system (waypoint files).", "dir",
+      "qarn-storage");
   parser.addOption(portOption);
+  parser.addOption(storageOption);
   parser.addOption(logOption);
 
   auto modules = emu::CreateEmuModules();
@@ -81,7 +85,7 @@ int main(int argc, char* argv[]) {
   emu::SimulatorModel model(TimeScaleFromEnvironment());
   emu::ScpiInstrument instrument(model);
   emu::RegisterCommonCommands(instrument);
-  emu::RegisterSimulatorCommands(instrument);
+  emu::RegisterSimulatorCommands(instrument, parser.value(storageOption).toStdString());
   for (auto& module : modules) module->RegisterCommands(instrument);
 
   emu::EmuContext context{model, instrument, parser, log};
