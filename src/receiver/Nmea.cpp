@@ -38,6 +38,7 @@ struct Fields {
 
 Fields SplitFields(const char* sentence, int count) {
   Fields fields;
+  count = std::min(count, kMaxFields);
   // A sentence shorter than 7 characters has no fields.
   if (strnlen(sentence, kFieldsOffset) < kFieldsOffset) return fields;
   const char* p = sentence + kFieldsOffset;
