@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numbers>
+#include <utility>
 
 namespace emu {
 
@@ -159,12 +160,13 @@ std::string FormatGsa(const EpochReport& e) {
 }
 
 // $--GSV,total,number,inview,{prn,elev,azim,cn0} x up to 4
-std::string FormatGsv(const EpochReport& e, int padToMessages) {
+std::string FormatGsv(const EpochReport& e, int padFirstGroupTo) {
   std::string out;
+  int pad = padFirstGroupTo;
   auto group = [&](const char* talker, const std::vector<SatelliteView>& sats) {
     const int inView = static_cast<int>(sats.size());
     const int needed = std::max(1, (inView + 3) / 4);
-    const int total = std::max(needed, padToMessages);
+    const int total = std::max(needed, std::exchange(pad, 0));
     for (int m = 0; m < total; ++m) {
       std::string body = std::string(talker) + "GSV," + std::to_string(total) + "," +
                          std::to_string(m + 1) + "," + Format("%02d", inView);

@@ -59,9 +59,10 @@ std::string FormatZda(const EpochReport& epoch);
 // One GSA per system. With several systems they are all GN, as a
 // multi-constellation receiver chains them; each lists at most 12 used PRNs.
 std::string FormatGsa(const EpochReport& epoch);
-// One GSV group per system, 4 satellites a message. `padToMessages` > 0 makes
-// every group claim that many messages (trailing messages carry no satellite).
-std::string FormatGsv(const EpochReport& epoch, int padToMessages = 0);
+// One GSV group per system, 4 satellites a message. `padFirstGroupTo` > 0
+// makes the first group claim that many messages (the extra ones carry no
+// satellite), a malformed group that one group alone is enough to show.
+std::string FormatGsv(const EpochReport& epoch, int padFirstGroupTo = 0);
 
 // Dilution of precision of satellites seen at the given elevations and
 // azimuths (degrees) with one receiver clock: 3D needs 4, 2D (height held) 3.

@@ -181,7 +181,8 @@ void VirtualReceiver::ClearFaults() {
 
 void VirtualReceiver::Reset(ResetKind kind, const char* why) {
   acquisitionKind_ = kind;
-  acquisitionStart_.reset();
+  // The clock starts now; an epoch without any satellite stops it again.
+  acquisitionStart_ = LabSeconds();
   if (kind != ResetKind::Hot) hadFix_ = false;
   gnssStopped_ = false;
   errorEast_ = errorNorth_ = errorUp_ = 0.0;

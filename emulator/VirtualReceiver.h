@@ -43,7 +43,7 @@ struct ReceiverFaults {
   bool galileoSpreadOnce = false;  // the spread ends at the next receiver reset
   int unusable = 0;           // tracked satellites kept out of the solution
   int dateOffsetDays = 0;     // reported dates are off by this many days
-  int gsvMessages = 0;        // every GSV group claims this many messages (0: as needed)
+  int gsvMessages = 0;        // the first GSV group claims this many messages (0: as needed)
 };
 
 class VirtualReceiver {

@@ -1,0 +1,438 @@
+// The virtual receiver seen from its port, as a station sees it: qarn-emu at a
+// small time scale, a scenario set up over SCPI, the NMEA read from the COM
+// link. Truth is the emulator's own location answer; expectations about the
+// stream come from NMEA 0183 and from what the station relies on.
+#include <GeographicLib/Geodesic.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "vreceiver_lab.h"
+
+namespace {
+
+using vrx::Epoch;
+using vrx::Sentence;
+
+constexpr double kNoise = 5.0;
+constexpr double kColdTtff = 12.0;
+constexpr double kHotTtff = 3.0;
+constexpr int kGps = 6, kGalileo = 4, kGlonass = 3;
+constexpr double kLon = 11.5, kLat = 48.1, kAlt = 520.0;
+// Wall-clock bound of every wait for the receiver (the lab runs 20x).
+constexpr double kWaitSeconds = 15.0;
+
+class ReceiverTest : public testing::Test {
+ protected:
+  void SetUp() override { StartLab({}); }
+
+  void StartLab(std::vector<std::string> extra) {
+    lab_ = std::make_unique<vrx::Lab>();
+    std::vector<std::string> args{"--ttff", std::to_string(kColdTtff), "--hot-ttff",
+                                  std::to_string(kHotTtff), "--noise", std::to_string(kNoise)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::string error;
+    ASSERT_TRUE(lab_->Start(args, "0.05", &error)) << error;
+    lab_->Scenario(kGps, kGalileo, kGlonass, kLon, kLat, kAlt);
+    port_ = std::make_unique<vrx::PortReader>(lab_->Link());
+    ASSERT_TRUE(port_->IsOpen()) << lab_->Link();
+  }
+
+  // Reads epochs until one has a fix; false when none came in time.
+  bool WaitForFix() {
+    const auto end = vrx::Clock::now() + std::chrono::duration<double>(kWaitSeconds);
+    while (vrx::Clock::now() < end) {
+      for (const Epoch& e : port_->Epochs(1, 1.0))
+        if (e.Quality() >= 1) return true;
+    }
+    return false;
+  }
+
+  // Epochs that left the emulator after everything sent so far took effect.
+  std::vector<Epoch> Fresh(size_t count) {
+    port_->Drain(0.15);  // three epochs at this scale: what was in flight
+    return port_->Epochs(count, kWaitSeconds);
+  }
+
+  std::unique_ptr<vrx::Lab> lab_;
+  std::unique_ptr<vrx::PortReader> port_;
+};
+
+std::map<std::string, int> InViewByTalker(const Epoch& e) {
+  std::map<std::string, int> n;
+  for (const Sentence* s : e.Of("GSV")) n[s->talker] = std::atoi(s->fields[2].c_str());
+  return n;
+}
+
+// (prn, C/N0) of every satellite of the epoch's GSV groups; C/N0 -1 when empty.
+std::vector<std::pair<int, int>> Satellites(const Epoch& e) {
+  std::vector<std::pair<int, int>> out;
+  for (const Sentence* s : e.Of("GSV")) {
+    const auto& f = s->fields;
+    const int here = std::clamp(std::atoi(f[2].c_str()) - 4 * (std::atoi(f[1].c_str()) - 1), 0, 4);
+    for (int k = 0; k < here && 6 + 4 * static_cast<size_t>(k) < f.size(); ++k) {
+      const size_t at = 3 + 4 * static_cast<size_t>(k);
+      out.emplace_back(std::atoi(f[at].c_str()), f[at + 3].empty() ? -1 : std::atoi(f[at + 3].c_str()));
+    }
+  }
+  return out;
+}
+
+std::vector<int> UsedPrns(const Epoch& e) {
+  std::vector<int> out;
+  for (const Sentence* s : e.Of("GSA"))
+    for (size_t f = 2; f < 14 && f < s->fields.size(); ++f)
+      if (!s->fields[f].empty()) out.push_back(std::atoi(s->fields[f].c_str()));
+  return out;
+}
+
+int GsaMode(const Epoch& e) { return std::atoi(e.Of("GSA").at(0)->fields[1].c_str()); }
+
+long DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const long yoe = y - era * 400;
+  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+long ZdaDay(const Epoch& e) {
+  const auto zda = e.Of("ZDA");
+  if (zda.empty()) return 0;
+  const auto& f = zda[0]->fields;
+  return DaysFromCivil(std::atoi(f[3].c_str()), std::atoi(f[2].c_str()), std::atoi(f[1].c_str()));
+}
+
+TEST_F(ReceiverTest, FixedReceiverStream) {
+  ASSERT_TRUE(WaitForFix());
+  const vrx::Truth truth = lab_->Location();
+  ASSERT_NEAR(truth.latitude, kLat, 1e-6);
+  const std::vector<Epoch> epochs = Fresh(8);
+  ASSERT_EQ(epochs.size(), 8u);
+  EXPECT_EQ(port_->badLines, 0u);
+  EXPECT_EQ(port_->noiseBytes, 0u);
+
+  for (size_t i = 0; i < epochs.size(); ++i) {
+    SCOPED_TRACE("epoch " + std::to_string(i));
+    const Epoch& e = epochs[i];
+    std::vector<std::string> order;
+    for (const Sentence& s : e.sentences)
+      if (order.empty() || order.back() != s.type) order.push_back(s.type);
+    EXPECT_EQ(order, (std::vector<std::string>{"GGA", "GSA", "GSV", "RMC", "ZDA"}));
+    // Several systems: the solution and the GSA chain speak as GN, the
+    // satellites in view per system.
+    for (const char* type : {"GGA", "GSA", "RMC", "ZDA"})
+      for (const Sentence* s : e.Of(type)) EXPECT_EQ(s->talker, "GN") << s->text;
+    EXPECT_EQ(e.Of("GSA").size(), 3u);
+    EXPECT_EQ(InViewByTalker(e), (std::map<std::string, int>{{"GP", kGps}, {"GL", kGlonass}, {"GA", kGalileo}}));
+    EXPECT_LE(e.bytes, 960u) << "an epoch must fit one second of 9600 baud";
+
+    // Satellite numbers: GPS 1-32, GLONASS 65-96, Galileo 211-246; all used.
+    const auto sats = Satellites(e);
+    ASSERT_EQ(sats.size(), static_cast<size_t>(kGps + kGalileo + kGlonass));
+    std::vector<int> galileoCn0;
+    for (const auto& [prn, cn0] : sats) {
+      EXPECT_TRUE((prn >= 1 && prn <= 32) || (prn >= 65 && prn <= 96) || (prn >= 211 && prn <= 246)) << prn;
+      EXPECT_GE(cn0, 20) << prn;
+      if (prn > 203) galileoCn0.push_back(cn0);
+    }
+    ASSERT_EQ(galileoCn0.size(), static_cast<size_t>(kGalileo));
+    // A station hot-starts a receiver whose Galileo C/N0 differ by 4 dB.
+    EXPECT_LT(*std::max_element(galileoCn0.begin(), galileoCn0.end()) -
+                  *std::min_element(galileoCn0.begin(), galileoCn0.end()), 4);
+    std::vector<int> used = UsedPrns(e), inView;
+    for (const auto& sat : sats) inView.push_back(sat.first);
+    std::sort(used.begin(), used.end());
+    std::sort(inView.begin(), inView.end());
+    EXPECT_EQ(used, inView);
+    EXPECT_EQ(GsaMode(e), 3);
+    EXPECT_EQ(std::atoi(e.Gga().fields[6].c_str()), kGps + kGalileo + kGlonass);
+
+    // Position within the noise bound of the truth: horizontally and
+    // vertically (altitude = sea level + geoid separation, as GGA defines).
+    const auto& g = e.Gga().fields;
+    const double lat = vrx::Degrees(g[1], g[2], 2), lon = vrx::Degrees(g[3], g[4], 3);
+    const double alt = std::atof(g[8].c_str()) + std::atof(g[10].c_str());
+    double distance = 0;
+    GeographicLib::Geodesic::WGS84().Inverse(truth.latitude, truth.longitude, lat, lon, distance);
+    EXPECT_LE(distance, kNoise + 0.05);
+    EXPECT_LE(std::fabs(alt - truth.altitude), kNoise + 0.15);
+
+    // One epoch a second, RMC and ZDA agreeing with GGA on the time.
+    if (i > 0) EXPECT_NEAR(e.Time() - epochs[i - 1].Time(), 1.0, 1e-6);
+    const auto& rmc = e.Of("RMC").at(0)->fields;
+    const auto& zda = e.Of("ZDA").at(0)->fields;
+    EXPECT_EQ(rmc[0], g[0]);
+    EXPECT_EQ(zda[0], g[0]);
+    EXPECT_EQ(rmc[1], "A");
+    EXPECT_EQ(rmc[8], zda[1] + zda[2] + zda[3].substr(2));
+  }
+}
+
+// Time to first fix: after the command no fix until about the configured
+// time has passed (in the receiver's own time stamps), then a fix.
+struct StartCase {
+  const char* name;
+  std::string bytes;
+  double ttff;
+};
+
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+
+class StartTest : public ReceiverTest, public testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartTest, NoFixBeforeTheTimeToFirstFix) {
+  ASSERT_TRUE(WaitForFix());
+  const std::vector<Epoch> before = Fresh(1);
+  ASSERT_EQ(before.size(), 1u);
+  const double t0 = before[0].Time();
+  port_->Write(GetParam().bytes);
+  double firstFix = -1;
+  int noFixEpochs = 0;
+  const auto end = vrx::Clock::now() + std::chrono::duration<double>(kWaitSeconds);
+  while (firstFix < 0 && vrx::Clock::now() < end) {
+    for (const Epoch& e : port_->Epochs(1, 1.0)) {
+      if (e.Time() <= t0 + 1.5) continue;  // sent before the command arrived
+      if (e.Quality() >= 1) {
+        firstFix = e.Time();
+      } else {
+        ++noFixEpochs;
+        EXPECT_EQ(GsaMode(e), 1);
+        EXPECT_EQ(e.Of("RMC").at(0)->fields[1], "V");
+      }
+    }
+  }
+  ASSERT_GT(firstFix, 0) << "no fix after the restart";
+  EXPECT_GE(firstFix - t0, GetParam().ttff - 1.0);
+  EXPECT_LE(firstFix - t0, GetParam().ttff + 3.0);
+  EXPECT_GE(noFixEpochs, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Restarts, StartTest,
+    testing::Values(
+        StartCase{"ubx_cold", vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0xFF, 0x07, 0x02, 0x00, 0x16, 0x79"),
+                  kColdTtff},
+        StartCase{"nmea_cold", "$PORST,F*20\r\n", kColdTtff},
+        StartCase{"ubx_hot", vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00, 0x10, 0x68"),
+                  kHotTtff}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// No fix without a usable signal; the fix comes back when the signal does.
+struct SignalCase {
+  const char* name;
+  std::string off;
+  std::string on;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+class SignalTest : public ReceiverTest, public testing::WithParamInterface<SignalCase> {};
+
+TEST_P(SignalTest, NoFixWithoutSignal) {
+  ASSERT_TRUE(WaitForFix());
+  lab_->scpi->Run({GetParam().off});
+  const std::vector<Epoch> epochs = Fresh(5);
+  ASSERT_EQ(epochs.size(), 5u);
+  for (const Epoch& e : epochs) {
+    EXPECT_EQ(e.Quality(), 0) << e.Gga().text;
+    EXPECT_EQ(GsaMode(e), 1);
+    EXPECT_TRUE(UsedPrns(e).empty());
+  }
+  lab_->scpi->Run({GetParam().on});
+  EXPECT_TRUE(WaitForFix());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, SignalTest,
+    testing::Values(SignalCase{"rf_off", "OUTP:STAT OFF", "OUTP:STAT ON"},
+                    SignalCase{"baseband_off", "SOUR:BB:GPS:STAT OFF",
+                               "SOUR:BB:GPS:STAT ON;:SOUR:BB:GPS:TRIG:EXEC"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReceiverTest, CarrierToNoiseFollowsTheReferencePower) {
+  ASSERT_TRUE(WaitForFix());
+  auto mean = [](const std::vector<Epoch>& epochs) {
+    double sum = 0;
+    int n = 0;
+    for (const Epoch& e : epochs)
+      for (const auto& sat : Satellites(e)) {
+        sum += sat.second;
+        ++n;
+      }
+    return n ? sum / n : 0.0;
+  };
+  const double strong = mean(Fresh(4));
+  lab_->scpi->Run({"SOUR:BB:GPS:POWER:REF -130"});
+  const double weaker = mean(Fresh(4));
+  EXPECT_NEAR(strong - weaker, 10.0, 1.0);
+}
+
+// Faults arranged over SCPI, each checked on the epochs that follow it.
+struct FaultCase {
+  const char* name;
+  std::string command;
+  std::function<void(const std::vector<Epoch>& before, const std::vector<Epoch>& after,
+                     const vrx::PortReader& port)>
+      check;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class FaultTest : public ReceiverTest, public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultTest, AppearsInTheStream) {
+  ASSERT_TRUE(WaitForFix());
+  const std::vector<Epoch> before = Fresh(2);
+  ASSERT_EQ(before.size(), 2u);
+  lab_->scpi->Run({GetParam().command});
+  EXPECT_EQ(lab_->scpi->Query("SYST:ERR?"), "0,\"No error\"");
+  const std::vector<Epoch> after = Fresh(4);
+  ASSERT_EQ(after.size(), 4u);
+  GetParam().check(before, after, *port_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultTest,
+    testing::Values(
+        FaultCase{"no_date", "EMULator:RECeiver:FAULt:NODate ON",
+                  [](const auto&, const auto& after, const auto&) {
+                    for (const Epoch& e : after) {
+                      EXPECT_TRUE(e.Of("ZDA").empty());
+                      EXPECT_TRUE(e.Of("RMC").empty());
+                      EXPECT_EQ(e.Quality(), 1);
+                    }
+                  }},
+        FaultCase{"garbage", "EMUL:REC:FAUL:GARB ON",
+                  [](const auto&, const auto& after, const auto& port) {
+                    EXPECT_GT(port.noiseBytes, 0u);
+                    EXPECT_EQ(port.badLines, 0u);  // the sentences themselves stay intact
+                    for (const Epoch& e : after) EXPECT_EQ(e.Of("ZDA").size(), 1u);
+                  }},
+        FaultCase{"galileo_spread", "EMUL:REC:FAUL:GALS 6",
+                  [](const auto&, const auto& after, const auto&) {
+                    for (const Epoch& e : after) {
+                      std::vector<int> cn0;
+                      for (const auto& [prn, c] : Satellites(e))
+                        if (prn > 203) cn0.push_back(c);
+                      ASSERT_EQ(cn0.size(), static_cast<size_t>(kGalileo));
+                      EXPECT_GE(*std::max_element(cn0.begin(), cn0.end()) -
+                                    *std::min_element(cn0.begin(), cn0.end()), 6);
+                    }
+                  }},
+        FaultCase{"three_unusable", "EMUL:REC:FAUL:UNUS 3",
+                  [](const auto&, const auto& after, const auto&) {
+                    for (const Epoch& e : after) {
+                      EXPECT_EQ(UsedPrns(e).size(), static_cast<size_t>(kGps + kGalileo + kGlonass - 3));
+                      EXPECT_EQ(std::atoi(e.Gga().fields[6].c_str()), kGps + kGalileo + kGlonass - 3);
+                      EXPECT_EQ(GsaMode(e), 3);
+                    }
+                  }},
+        FaultCase{"three_usable_is_2d", "EMUL:REC:FAUL:UNUS " + std::to_string(kGps + kGalileo + kGlonass - 3),
+                  [](const auto&, const auto& after, const auto&) {
+                    for (const Epoch& e : after) {
+                      EXPECT_EQ(UsedPrns(e).size(), 3u);
+                      EXPECT_EQ(GsaMode(e), 2);
+                      EXPECT_EQ(e.Quality(), 1);
+                    }
+                  }},
+        FaultCase{"two_usable_no_fix", "EMUL:REC:FAUL:UNUS " + std::to_string(kGps + kGalileo + kGlonass - 2),
+                  [](const auto&, const auto& after, const auto&) {
+                    for (const Epoch& e : after) {
+                      EXPECT_EQ(GsaMode(e), 1);
+                      EXPECT_EQ(e.Quality(), 0);
+                    }
+                  }},
+        FaultCase{"date_1024_weeks_back", "EMUL:REC:FAUL:DATE -7168",
+                  [](const auto& before, const auto& after, const auto&) {
+                    const long today = ZdaDay(before.back());
+                    for (const Epoch& e : after) {
+                      const long day = ZdaDay(e);
+                      EXPECT_TRUE(day == today - 7168 || day == today + 1 - 7168) << day;
+                      const auto& rmcDate = e.Of("RMC").at(0)->fields[8];
+                      const auto& z = e.Of("ZDA").at(0)->fields;
+                      EXPECT_EQ(rmcDate, z[1] + z[2] + z[3].substr(2));
+                    }
+                  }},
+        FaultCase{"gsv_groups_of_12", "EMUL:REC:FAUL:GSVL 12",
+                  [](const auto&, const auto& after, const auto&) {
+                    for (const Epoch& e : after) {
+                      std::map<std::string, std::vector<int>> numbers;
+                      for (const Sentence* s : e.Of("GSV")) {
+                        if (s->talker == "GP") EXPECT_EQ(s->fields[0], "12");
+                        numbers[s->talker].push_back(std::atoi(s->fields[1].c_str()));
+                      }
+                      // The first group, and it alone: all of them would not fit the line.
+                      EXPECT_EQ(numbers["GP"], (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+                      EXPECT_EQ(numbers["GL"], (std::vector<int>{1}));
+                      EXPECT_EQ(InViewByTalker(e), (std::map<std::string, int>{{"GP", kGps}, {"GL", kGlonass}, {"GA", kGalileo}}));
+                    }
+                  }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReceiverTest, SilentReceiverSendsNothingUntilTheFaultEnds) {
+  ASSERT_TRUE(WaitForFix());
+  lab_->scpi->Run({"EMUL:REC:FAUL:SIL ON"});
+  port_->Drain(0.15);
+  EXPECT_EQ(port_->ReadFor(1.0), "") << "twenty epochs of silence";
+  lab_->scpi->Run({"EMUL:REC:FAUL:SIL OFF"});
+  EXPECT_EQ(port_->Epochs(2, kWaitSeconds).size(), 2u);
+}
+
+// Unplugged: the port goes away under its reader and the link disappears;
+// a later command plugs it in again (as a new device).
+TEST_F(ReceiverTest, UnpluggedPortComesBackOnCommand) {
+  ASSERT_TRUE(WaitForFix());
+  for (const char* replug : {"EMUL:REC:FAUL:UNPL OFF", "EMULator:RESet"}) {
+    SCOPED_TRACE(replug);
+    lab_->scpi->Run({"EMUL:REC:FAUL:UNPL ON"});
+    bool hungUp = false;
+    port_->ReadFor(2.0, &hungUp);
+    EXPECT_TRUE(hungUp);
+    EXPECT_FALSE(vrx::fs::exists(vrx::fs::symlink_status(lab_->Link())));
+    EXPECT_EQ(lab_->scpi->Query("EMUL:REC:FAUL:UNPL?"), "1");
+
+    lab_->scpi->Run({replug});
+    ASSERT_TRUE(vrx::fs::is_symlink(lab_->Link()));
+    port_ = std::make_unique<vrx::PortReader>(lab_->Link());
+    ASSERT_TRUE(port_->IsOpen());
+    EXPECT_EQ(port_->Epochs(2, kWaitSeconds).size(), 2u);
+  }
+}
+
+// Configuration messages of the station's receiver profiles: CFG-MSG turns a
+// sentence off (and is acknowledged), CFG-CFG brings the defaults back.
+TEST_F(ReceiverTest, SentenceRatesFollowConfigurationMessages) {
+  ASSERT_TRUE(WaitForFix());
+  const std::string zdaOff = vrx::HexBytes("0xB5, 0x62, 0x06, 0x01, 0x03, 0x00, 0xF0, 0x08, 0x00, 0x02, 0x1F");
+  const std::string ackMsg("\xB5\x62\x05\x01\x02\x00\x06\x01\x0F\x38", 10);
+  port_->Write(zdaOff);
+  EXPECT_NE(port_->ReadFor(0.3).find(ackMsg), std::string::npos);
+  for (const Epoch& e : Fresh(3)) {
+    EXPECT_TRUE(e.Of("ZDA").empty());
+    EXPECT_EQ(e.Of("RMC").size(), 1u);
+  }
+  port_->Write(vrx::HexBytes("0xB5, 0x62, 0x06, 0x09, 0x0D, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, "
+                             "0x00, 0xFF, 0xFF, 0x00, 0x00, 0x17, 0x2F, 0xAE"));
+  for (const Epoch& e : Fresh(3)) EXPECT_EQ(e.Of("ZDA").size(), 1u);
+}
+
+// With --log the bytes the receiver gets join the SCPI transcript, marked.
+TEST(ReceiverLogTest, ReceivedBytesAreInTheTranscript) {
+  vrx::Lab lab;
+  std::string error;
+  ASSERT_TRUE(lab.Start({"--log"}, "0.05", &error)) << error;
+  vrx::PortReader port(lab.Link());
+  ASSERT_TRUE(port.IsOpen());
+  port.Drain(0.2);  // the receiver notices its reader at the next epoch
+  port.Write("$PORST,F*20\r\n");
+  EXPECT_TRUE(lab.emu.WaitForOutput("[COM3] <- $PORST,F*20\\x0D\\x0A", 5)) << lab.emu.Output();
+  EXPECT_TRUE(lab.emu.WaitForOutput("cold start", 5));
+  lab.scpi->Query("*IDN?");
+  EXPECT_TRUE(lab.emu.WaitForOutput("*IDN?", 5));
+}
+
+}  // namespace
