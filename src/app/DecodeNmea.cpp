@@ -16,12 +16,19 @@ namespace {
 
 void AppendF(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void AppendF(std::string& out, const char* format, ...) {
-  char piece[64];
   va_list args;
   va_start(args, format);
-  const int n = std::vsnprintf(piece, sizeof piece, format, args);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  if (n > 0) out.append(piece, static_cast<std::size_t>(std::min<int>(n, sizeof piece - 1)));
+  if (n > 0) {
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data() + at, static_cast<std::size_t>(n) + 1, format, again);
+    out.resize(at + static_cast<std::size_t>(n));
+  }
+  va_end(again);
 }
 
 // JSON has no infinities or NaN.

@@ -95,6 +95,30 @@ TEST(DecodeNmea, CaptureOfOurOwn) {
   EXPECT_NE(lines[2].find("\"sats\":[]}"), std::string::npos);
 }
 
+TEST(DecodeNmea, ExtremeFieldValuesStayOneObject) {
+  const std::string path = testing::TempDir() + "decode_nmea_extreme.nmea";
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("$GPGGA,-9-9-9,,,,,1,08,1e999,,M,,M,,*00\r\n"
+               "$GPGSV,1,1,01,99999999999,-99999999999,99999999999,99999999999*00\r\n"
+               "$GPZDA,000000,99999999999,99999999999,99999999999*00\r\n"
+               "$GPGGA,000001,,,,,1,08,0.9,,M,,M,,*00\r\n",
+               f);
+    std::fclose(f);
+  }
+  int result = -1;
+  const auto lines = DecodeLines(path, &result);
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string& line = lines[0];
+  EXPECT_EQ(Raw(line, "date"), "\"2147483647.2147483647.2147483647\"");
+  EXPECT_EQ(Raw(line, "hdop"), "null") << "JSON has no infinity";
+  EXPECT_NE(line.find("{\"prn\":2147483647,\"elev\":-2147483648,\"azim\":2147483647,"
+                      "\"cn0\":2147483647,\"used\":false}]}"),
+            std::string::npos)
+      << line;
+}
+
 TEST(DecodeNmea, UnreadableFile) {
   int result = 0;
   EXPECT_TRUE(DecodeLines("/nonexistent/capture.nmea", &result).empty());
