@@ -55,13 +55,14 @@ struct EpochCursor {
   int LineEnd(int position) const { return FindFrom(data, position + 1, length, "\r\n"); }
 };
 
+// Every entry whose number is among the first usedCount used PRNs and whose
+// C/N0 is high enough gets the "U".
 void MarkUsedSatellites(const FixStatus& status, SatelliteTable& table) {
   const int used = std::clamp(status.usedCount, 0, kUsedPrnSlots);
-  for (int i = 0; i < used; ++i) {
-    for (SatelliteEntry& entry : table) {
-      if (entry.prn == status.usedPrn[static_cast<std::size_t>(i)] && entry.cn0 >= kUsedCn0Min)
-        entry.usedFlag = 'U';
-    }
+  const auto first = status.usedPrn.begin();
+  for (SatelliteEntry& entry : table) {
+    if (entry.cn0 >= kUsedCn0Min && std::find(first, first + used, entry.prn) != first + used)
+      entry.usedFlag = 'U';
   }
 }
 
@@ -187,7 +188,9 @@ int FindInBuffer(const char* data, const char* pattern, int length) {
     const void* hit = std::memchr(data + i, pattern[0], static_cast<std::size_t>(last - i + 1));
     if (!hit) return kNotFound;
     i = static_cast<int>(static_cast<const char*>(hit) - data);
-    if (std::memcmp(data + i, pattern, static_cast<std::size_t>(patternLength)) == 0) return i;
+    int k = 1;  // the patterns are a few characters: compare in place
+    while (k < patternLength && data[i + k] == pattern[k]) ++k;
+    if (k == patternLength) return i;
     ++i;
   }
   return kNotFound;
