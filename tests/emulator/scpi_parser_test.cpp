@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <ostream>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -202,6 +203,40 @@ TEST(Location, EcefOfTheTruthComesFromWgs84) {
   EXPECT_NEAR(equator.x, 6378137.0, 1e-6);
   const auto pole = emu::SimulatorModel::ToEcef({0.0, 90.0, 0.0});
   EXPECT_NEAR(pole.z, 6356752.314245, 1e-5);
+}
+
+}  // namespace
+
+namespace {
+
+// Messages assembled at random from pieces of real commands, separators,
+// quotes, numbers and raw bytes: the parser must neither crash nor lose
+// its footing (the instrument still answers afterwards).
+TEST(ScpiRobustness, RandomMessagesLeaveTheInstrumentWorking) {
+  Lab lab(0.05);
+  const char* const pieces[] = {
+      "SOUR", ":", "BB", "GPS", "GAL", "GLONASS", "SAT", "SAT99999999", "SAT0", "SVID", "STAN", "STAT",
+      "?", ";", ",", " ", "\"", "'", "*OPC?", "*RST", "*IDN?", "SYST:ERR?", "NAV:SIM:", "DATE", "TIME",
+      "WNUM", "TOW", "LOC:COOR:DEC", "RT:RLOC:COOR:DEC?", "UTC", "EMUL:ERR:ADD", "-1e308", "1e999",
+      "nan", "-0", "2147483648", "99999999999999999999", "1.5GHz", "ON", "OFF", "\t", "::", "[",
+      "LOC:WAYP:FILE", "/../x", "HYBR:GAL", "COUNT", "GOC", "POW:REF"};
+  std::mt19937 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string message;
+    const int count = static_cast<int>(random() % 12);
+    for (int k = 0; k < count; ++k) {
+      if (random() % 8 == 0) {
+        message += static_cast<char>(random());
+      } else {
+        message += pieces[random() % std::size(pieces)];
+      }
+    }
+    lab.Run(message);
+  }
+  lab.Instrument().Faults() = emu::LabFaults{};
+  lab.Run("*CLS");
+  EXPECT_EQ(lab.Run("*OPC?"), "1");
+  EXPECT_EQ(lab.NextError(), kNoError);
 }
 
 }  // namespace
