@@ -1,5 +1,15 @@
 // IEEE 488.2 common commands, the error queue and the lab's EMULator: fault
 // commands, as table rows.
+//
+// Faults a test arranges over the SCPI port (they survive *RST; EMUL:RES
+// clears them all, those of the other modules included):
+//   EMULator:SILent ON|OFF            withhold every answer but EMULator: ones
+//   EMULator:OPC:DELay <ms>           answer *OPC? that many real ms later
+//   EMULator:ERRor[:ADD] <n>[,"text"] put an entry in the error queue
+//   EMULator:CONNection:DROP          close every connection after this message
+//   EMULator:CONNection:DROP:AFTer <n> the n-th later message closes its connection
+//   EMULator:RESet                    clear every arranged fault
+//   EMULator:TIME:SCALe?              the GNSS_TIME_SCALE in force
 #include <cstdio>
 
 #include "ScpiInstrument.h"

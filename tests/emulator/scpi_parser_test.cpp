@@ -240,3 +240,53 @@ TEST(ScpiRobustness, RandomMessagesLeaveTheInstrumentWorking) {
 }
 
 }  // namespace
+
+namespace {
+
+// The station's messages, byte for byte as its scenario set-up, launch and
+// moving test format them, are all accepted, and the answers parse with
+// the patterns the station reads them with.
+TEST(StationMessages, EveryCommandIsAcceptedAndEveryAnswerHasItsShape) {
+  Lab lab;
+  const char* const commands[] = {
+      "*rst;*opc?",
+      "SOUR:FREQ 1.57542GHz", "SOUR:FREQ 1.602GHz", "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
+      "SOUR:BB:GPS:TRIG:SEQ ARET", "SOUR:BB:GAL:TRIG:SEQ ARET", "SOUR:BB:GLONASS:TRIG:SEQ ARET",
+      "SOUR:BB:GPS:SMOD USER", "SOUR:BB:GAL:SMOD USER", "SOUR:BB:GLONASS:SMOD USER",
+      "SOUR:ROSC:SOUR INT", "OUTP:STAT ON",
+      "SOUR:BB:GPS:POWER:REF -115", "SOUR:BB:GPS:POWER:REF -120",
+      "SOUR:BB:GPS:LOC:SELect \"User Defined\"", "SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.0",
+      "SOUR:BB:GPS:SAT:COUNT 7", "SOUR:BB:GPS:GOConstellation", "SOUR:BB:GPS:SAT1:STAT ON", "SOUR:BB:GPS:SAT4:STAT OFF",
+      "SOUR:BB:GPS:UMGPS ON", "SOUR:BB:GPS:HYBRID:GAL ON", "SOUR:BB:GPS:HYBRID:GLONASS ON", "SOUR:BB:GAL:HYBRID:GLONASS ON",
+      "SOUR:BB:GPS:NAV:SIM:WNUM 1781", "SOUR:BB:GPS:NAV:SIM:TOW 10",
+      "SOUR:BB:GLONASS:NAV:SIM:DATE 2014,1,11", "SOUR:BB:GLONASS:NAV:SIM:TIME 14,1,0.500000",
+      "SOUR:BB:GPS:SAT1:STAN GPS", "SOUR:BB:GPS:SAT1:SVID 7", "SOUR:BB:GPS:SAT5:STAN GAL", "SOUR:BB:GPS:SAT5:SVID 11",
+      "SOUR:BB:GPS:SAT6:STAN GLON", "SOUR:BB:GPS:SAT6:SVID 3", "SOUR:BB:GPS:SAT1:SIGN CAPQ",
+      "SOUR:BB:GPS:LOCation:SELect 'Waypoints'", "SOUR:BB:GPS:LOCation:WAYPoints:ROMode CYCL",
+      "SOUR:BB:GPS:LOCation:SELect \"User Defined\"", "SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.000000",
+      "SOUR:BB:GPS:STAT ON", "SOUR:BB:GPS:TRIG:EXEC",
+  };
+  for (const char* command : commands) {
+    lab.Run(command);
+    EXPECT_EQ(lab.NextError(), kNoError) << command;
+  }
+  int a = 0, b = 0, c = 0;
+  float f = 0;
+  double x = 0, y = 0, z = 0;
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE?").c_str(), "%d, %d, %d", &a, &b, &c), 3);
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GLONASS:NAV:SIM:TIME?").c_str(), "%d, %d, %f", &a, &b, &f), 3);
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:NAVigation:SIMulation:TIME?").c_str(), "%d,%d,%d", &a, &b, &c), 3);
+  EXPECT_GT(std::atof(lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM?").c_str()), 1000.0);
+  EXPECT_GE(std::atof(lab.Run("SOUR:BB:GPS:NAV:SIM:TOW?").c_str()), 0.0);
+  EXPECT_EQ(std::atoi(lab.Run("SOUR:BB:GPS:SAT1:SVID?").c_str()), 7);
+  EXPECT_EQ(lab.Run("SOUR:BB:GPS:SAT6:STAN?").substr(0, 3), "GLO");
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:LOCation:COORdinates:DECimal?").c_str(), "%lf,%lf,%lf", &x, &y, &z), 3);
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:RT:RLOCation:COORdinates:DECimal? UTC,2014,1,11,14,1,5").c_str(),
+                        "%lf,%lf,%lf", &x, &y, &z), 3);
+  EXPECT_DOUBLE_EQ(x, 11.5);
+  EXPECT_DOUBLE_EQ(y, 48.1);
+  EXPECT_THAT(lab.Run("SYST:ERR?;*opc?"), ::testing::HasSubstr("No error"));
+  EXPECT_EQ(lab.Model().RadiatedSystems().size(), 3u);
+}
+
+}  // namespace
