@@ -180,15 +180,20 @@ TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
 
 // The main window on a real X server (Xvfb): the station runs with a display,
 // ImageMagick grabs the screen, and the picture must show more than a blank
-// screen. The station is stopped by its own process id.
+// screen. Xvfb picks a free display itself (-displayfd), so that tests running
+// side by side do not race for one; the station is stopped by its process id.
 TEST(StationWindow, MainWindowIsDrawnOnAnXServer) {
-  if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v import >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "xvfb-run or ImageMagick's import is missing";
+  if (std::system("command -v Xvfb >/dev/null 2>&1 && command -v import >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "Xvfb or ImageMagick's import is missing";
   }
   TempDir dir;
   const fs::path shot = dir.path() / "screen.png";
+  const fs::path display = dir.path() / "display";
   const std::string script =
-      Quote(kStation) + " --workdir " + Quote(dir.path()) + " & pid=$!\n"
+      "Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>" + Quote(display) + " 2>/dev/null & xvfb=$!\n"
+      "for i in $(seq 1 100); do [ -s " + Quote(display) + " ] && break; sleep 0.1; done\n"
+      "export DISPLAY=:$(cat " + Quote(display) + ")\n"
+      + Quote(kStation) + " --workdir " + Quote(dir.path()) + " & pid=$!\n"
       "colors=0\n"
       "for i in $(seq 1 150); do\n"
       "  if import -window root " + Quote(shot) + " 2>/dev/null; then\n"
@@ -199,9 +204,9 @@ TEST(StationWindow, MainWindowIsDrawnOnAnXServer) {
       "done\n"
       "kill -0 $pid && echo alive\n"
       "kill $pid; wait $pid\n"
+      "kill $xvfb; wait $xvfb\n"
       "echo colors=$colors\n";
-  const StationRun run = Shell("xvfb-run -a -s '-screen 0 1280x900x24' sh -c " + Quote(script), dir.path(),
-                        "-u QT_QPA_PLATFORM");
+  const StationRun run = Shell("sh -c " + Quote(script), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY");
   EXPECT_NE(run.out.find("alive"), std::string::npos) << "the station kept running: " << run.out << run.err;
   const auto at = run.out.rfind("colors=");
   const int colors = at == std::string::npos ? 0 : std::atoi(run.out.c_str() + at + 7);
