@@ -160,10 +160,11 @@ std::string FormatGsa(const EpochReport& e) {
 }
 
 // $--GSV,total,number,inview,{prn,elev,azim,cn0} x up to 4
-std::string FormatGsv(const EpochReport& e, int padFirstGroupTo) {
-  std::string out;
+std::vector<std::string> FormatGsvGroups(const EpochReport& e, int padFirstGroupTo) {
+  std::vector<std::string> groups;
   int pad = padFirstGroupTo;
   auto group = [&](const char* talker, const std::vector<SatelliteView>& sats) {
+    std::string out;
     const int inView = static_cast<int>(sats.size());
     const int needed = std::max(1, (inView + 3) / 4);
     const int total = std::max(needed, std::exchange(pad, 0));
@@ -178,13 +179,14 @@ std::string FormatGsv(const EpochReport& e, int padFirstGroupTo) {
       }
       out += NmeaSentence(body);
     }
+    groups.push_back(std::move(out));
   };
   if (e.systems.empty()) {
     group("GP", {});
-    return out;
+    return groups;
   }
   for (const auto& s : e.systems) group(Talker(s.system), s.satellites);
-  return out;
+  return groups;
 }
 
 Dops ComputeDops(const std::vector<SatelliteView>& used, bool threeD) {

@@ -59,10 +59,11 @@ std::string FormatZda(const EpochReport& epoch);
 // One GSA per system. With several systems they are all GN, as a
 // multi-constellation receiver chains them; each lists at most 12 used PRNs.
 std::string FormatGsa(const EpochReport& epoch);
-// One GSV group per system, 4 satellites a message. `padFirstGroupTo` > 0
-// makes the first group claim that many messages (the extra ones carry no
+// One GSV group per system (its messages as one text), 4 satellites a
+// message; without systems one empty GP group. `padFirstGroupTo` > 0 makes
+// the first group claim that many messages (the extra ones carry no
 // satellite), a malformed group that one group alone is enough to show.
-std::string FormatGsv(const EpochReport& epoch, int padFirstGroupTo = 0);
+std::vector<std::string> FormatGsvGroups(const EpochReport& epoch, int padFirstGroupTo = 0);
 
 // Dilution of precision of satellites seen at the given elevations and
 // azimuths (degrees) with one receiver clock: 3D needs 4, 2D (height held) 3.

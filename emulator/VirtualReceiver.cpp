@@ -403,21 +403,35 @@ void VirtualReceiver::Emit(const EpochReport& epoch) {
   std::string head, tail;
   if (due("GGA")) head += FormatGga(epoch);
   if (due("GSA")) head += FormatGsa(epoch);
-  std::string gsv = due("GSV") ? FormatGsv(epoch, faults_.gsvMessages) : std::string();
   if (!faults_.noDate) {
     if (due("RMC")) tail += FormatRmc(epoch);
     if (due("ZDA")) tail += FormatZda(epoch);
   }
 
-  // What the line carries in one epoch. When everything does not fit, the
-  // satellites in view go out on every k-th epoch only, as receivers thin
-  // their GSV output on slow links.
+  // What the line carries in one epoch. When not every system's GSV group
+  // fits, the groups take turns, so that every epoch still reports some
+  // satellites in view and each system comes round every few epochs.
   const std::size_t budget = static_cast<std::size_t>(options_.baud / kBitsPerByte / options_.rateHz);
-  const std::size_t rest = head.size() + tail.size();
-  if (!gsv.empty() && rest + gsv.size() > budget) {
-    const std::size_t room = budget > rest ? budget - rest : 0;
-    const long long every = room == 0 ? 0 : static_cast<long long>((gsv.size() + room - 1) / room);
-    if (every == 0 || epochCount_ % every != 0) gsv.clear();
+  std::size_t used = head.size() + tail.size();
+  std::string gsv;
+  if (due("GSV")) {
+    const std::vector<std::string> groups = FormatGsvGroups(epoch, faults_.gsvMessages);
+    std::size_t all = 0;
+    for (const auto& g : groups) all += g.size();
+    if (used + all <= budget) {
+      for (const auto& g : groups) gsv += g;
+    } else {
+      const std::size_t first = static_cast<std::size_t>(gsvTurn_++ % static_cast<long long>(groups.size()));
+      std::vector<bool> take(groups.size(), false);
+      for (std::size_t k = 0; k < groups.size(); ++k) {
+        const std::size_t i = (first + k) % groups.size();
+        if (used + groups[i].size() > budget) break;
+        used += groups[i].size();
+        take[i] = true;
+      }
+      for (std::size_t i = 0; i < groups.size(); ++i)
+        if (take[i]) gsv += groups[i];  // in the usual system order
+    }
   }
   const std::vector<std::string> sentences = SplitSentences(head + gsv + tail);
 

@@ -110,6 +110,7 @@ class VirtualReceiver {
   unsigned systemsEnabled_ = kSystemGps | kSystemGalileo | kSystemGlonass;
   std::map<std::string, int> sentenceRates_;
   long long epochCount_ = 0;
+  long long gsvTurn_ = 0;  // which GSV group leads when not all fit
   double lastEpochGps_ = -1.0;
 
   // Position error: a slowly wandering offset (east, north, up), metres.

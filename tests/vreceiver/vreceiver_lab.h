@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -417,7 +418,7 @@ class Lab {
 
   // A scenario as the station sets one up: GPS primary with Galileo and
   // GLONASS hybrid, each system's satellites in slots of their own (SVIDs
-  // 1, 4, 7, ...), radiating.
+  // 1, 4, 7, ... or closer where many must fit), radiating.
   void Scenario(int gps, int galileo, int glonass, double lon, double lat, double alt) {
     char location[96];
     std::snprintf(location, sizeof location, "SOUR:BB:GPS:LOC:COOR:DEC %.6f,%.6f,%.1f", lon, lat, alt);
@@ -430,10 +431,11 @@ class Lab {
     if (glonass > 0) c.push_back("SOUR:BB:GPS:HYBRID:GLONASS ON");
     int slot = 1;
     for (const auto& [standard, count] : {std::pair<std::string, int>{"GPS", gps}, {"GAL", galileo}, {"GLON", glonass}}) {
+      const int step = std::clamp(24 / std::max(count, 1), 1, 3);
       for (int k = 0; k < count; ++k, ++slot) {
         const std::string sat = "SOUR:BB:GPS:SAT" + std::to_string(slot);
         c.push_back(sat + ":STAN " + standard);
-        c.push_back(sat + ":SVID " + std::to_string(1 + 3 * k));
+        c.push_back(sat + ":SVID " + std::to_string(1 + step * k));
         c.push_back(sat + ":STAT ON");
       }
     }

@@ -404,8 +404,11 @@ TEST_F(ReceiverTest, UnpluggedPortComesBackOnCommand) {
 }
 
 // Configuration messages of the station's receiver profiles: CFG-MSG turns a
-// sentence off (and is acknowledged), CFG-CFG brings the defaults back.
-TEST_F(ReceiverTest, SentenceRatesFollowConfigurationMessages) {
+// sentence off (and is acknowledged); CFG-GNSS switches systems, that of the
+// GLONASS profile GPS off (Galileo, which it does not name, stays), a second
+// one Galileo too, so the solution speaks as GL; CFG-CFG brings the defaults
+// back.
+TEST_F(ReceiverTest, ConfigurationMessagesTakeEffect) {
   ASSERT_TRUE(WaitForFix());
   const std::string zdaOff = vrx::HexBytes("0xB5, 0x62, 0x06, 0x01, 0x03, 0x00, 0xF0, 0x08, 0x00, 0x02, 0x1F");
   const std::string ackMsg("\xB5\x62\x05\x01\x02\x00\x06\x01\x0F\x38", 10);
@@ -415,9 +418,82 @@ TEST_F(ReceiverTest, SentenceRatesFollowConfigurationMessages) {
     EXPECT_TRUE(e.Of("ZDA").empty());
     EXPECT_EQ(e.Of("RMC").size(), 1u);
   }
+
+  port_->Write(vrx::HexBytes(
+      "0xB5, 0x62, 0x06, 0x3E, 0x24, 0x00, 0x00, 0x00, 0x10, 0x04, 0x00, 0x04, 0xFF, 0x00, 0x00, "
+      "0x00, 0x00, 0x00, 0x01, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x01, 0x03, 0x00, "
+      "0x00, 0x00, 0x00, 0x00, 0x06, 0x08, 0xFF, 0x00, 0x01, 0x00, 0x00, 0x00, 0x9B, 0x1C"));
+  for (const Epoch& e : Fresh(3)) {
+    EXPECT_EQ(InViewByTalker(e), (std::map<std::string, int>{{"GL", kGlonass}, {"GA", kGalileo}}));
+    EXPECT_EQ(UsedPrns(e).size(), static_cast<size_t>(kGlonass + kGalileo));
+    EXPECT_EQ(e.Gga().talker, "GN");
+  }
+  port_->Write(vrx::HexBytes("0xB5, 0x62, 0x06, 0x3E, 0x0C, 0x00, 0x00, 0x00, 0x10, 0x01, 0x02, 0x04, 0x08, "
+                             "0x00, 0x00, 0x00, 0x00, 0x00, 0x6F, 0xAF"));
+  for (const Epoch& e : Fresh(3)) {
+    EXPECT_EQ(e.Gga().talker, "GL");
+    for (const Sentence& s : e.sentences) EXPECT_EQ(s.talker, "GL") << s.text;
+    EXPECT_EQ(UsedPrns(e).size(), static_cast<size_t>(kGlonass));
+    EXPECT_EQ(GsaMode(e), 2);  // three satellites
+  }
+
   port_->Write(vrx::HexBytes("0xB5, 0x62, 0x06, 0x09, 0x0D, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, "
                              "0x00, 0xFF, 0xFF, 0x00, 0x00, 0x17, 0x2F, 0xAE"));
-  for (const Epoch& e : Fresh(3)) EXPECT_EQ(e.Of("ZDA").size(), 1u);
+  for (const Epoch& e : Fresh(3)) {
+    EXPECT_EQ(e.Of("ZDA").size(), 1u);
+    EXPECT_EQ(InViewByTalker(e).size(), 3u);
+  }
+}
+
+// A Galileo spread arranged for once ends with the receiver's restart, as
+// the station's hot start expects.
+TEST_F(ReceiverTest, GalileoSpreadOnceEndsWithTheHotStart) {
+  ASSERT_TRUE(WaitForFix());
+  auto spread = [](const Epoch& e) {
+    std::vector<int> cn0;
+    for (const auto& [prn, c] : Satellites(e))
+      if (prn > 203) cn0.push_back(c);
+    return *std::max_element(cn0.begin(), cn0.end()) - *std::min_element(cn0.begin(), cn0.end());
+  };
+  lab_->scpi->Run({"EMUL:REC:FAUL:GALS 5,ONCE"});
+  for (const Epoch& e : Fresh(2)) EXPECT_GE(spread(e), 5);
+  port_->Write(vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00, 0x10, 0x68"));
+  ASSERT_TRUE(WaitForFix());
+  for (const Epoch& e : Fresh(3)) EXPECT_LT(spread(e), 4);
+  EXPECT_EQ(lab_->scpi->Query("EMUL:REC:FAUL:GALS?"), "0");
+}
+
+// Thirty-two satellites do not fit one second of 9600 baud with every GSV
+// group: the groups take turns, every epoch still reports satellites in
+// view, and no epoch is lost.
+TEST(ReceiverBudgetTest, FullSkyFitsTheLine) {
+  vrx::Lab lab;
+  std::string error;
+  ASSERT_TRUE(lab.Start({"--ttff", "1"}, "0.05", &error)) << error;
+  lab.Scenario(12, 10, 10, kLon, kLat, kAlt);
+  vrx::PortReader port(lab.Link());
+  ASSERT_TRUE(port.IsOpen());
+  port.Drain(0.5);
+  const std::vector<Epoch> epochs = port.Epochs(6, kWaitSeconds);
+  ASSERT_EQ(epochs.size(), 6u);
+  std::set<std::string> talkersSeen;
+  for (size_t i = 0; i < epochs.size(); ++i) {
+    SCOPED_TRACE("epoch " + std::to_string(i));
+    const Epoch& e = epochs[i];
+    EXPECT_LE(e.bytes, 960u);
+    EXPECT_FALSE(e.Of("GSV").empty());
+    EXPECT_EQ(e.Quality(), 1);
+    if (i > 0) EXPECT_NEAR(e.Time() - epochs[i - 1].Time(), 1.0, 1e-6);
+    // Only whole groups: each starts at message 1 and runs to its count.
+    std::map<std::string, int> last;
+    for (const Sentence* s : e.Of("GSV")) {
+      EXPECT_EQ(std::atoi(s->fields[1].c_str()), last[s->talker] + 1) << s->text;
+      last[s->talker] = std::atoi(s->fields[1].c_str());
+    }
+    for (const Sentence* s : e.Of("GSV"))
+      if (std::atoi(s->fields[1].c_str()) == std::atoi(s->fields[0].c_str())) talkersSeen.insert(s->talker);
+  }
+  EXPECT_EQ(talkersSeen, (std::set<std::string>{"GP", "GL", "GA"}));
 }
 
 // With --log the bytes the receiver gets join the SCPI transcript, marked.
