@@ -4,6 +4,7 @@
 #include "platform/visa.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -665,6 +666,9 @@ ViStatus viPrintf(ViSession session, const char* format, ...) {
   va_start(args, format);
   va_list copy;
   va_copy(copy, args);
+  // Numbers on the wire are written in the C locale whatever the process's.
+  static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  const locale_t previous = ::uselocale(cLocale);
   const int length = std::vsnprintf(nullptr, 0, format, copy);
   va_end(copy);
   std::string text;
@@ -673,6 +677,7 @@ ViStatus viPrintf(ViSession session, const char* format, ...) {
     std::vsnprintf(text.data(), text.size(), format, args);
     text.resize(static_cast<size_t>(length));
   }
+  ::uselocale(previous);
   va_end(args);
   if (length < 0) return VI_ERROR_INV_FMT;
   std::lock_guard lock(record->io_mutex);

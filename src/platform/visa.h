@@ -62,7 +62,8 @@ ViStatus viOpen(ViSession resourceManager, const char* resourceName, ViUInt32 ac
 ViStatus viClose(ViObject object);
 ViStatus viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value);
 ViStatus viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value);
-// Formats like printf and sends the result as one message.
+// Formats like printf (numbers in the C locale) and sends the result as one
+// message.
 ViStatus viPrintf(ViSession session, const char* format, ...) __attribute__((format(printf, 2, 3)));
 ViStatus viWrite(ViSession session, const ViByte* buffer, ViUInt32 count, ViUInt32* written);
 ViStatus viRead(ViSession session, ViByte* buffer, ViUInt32 count, ViUInt32* received);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -135,6 +136,20 @@ TEST_F(VisaSocketTest, EveryMessageSentEndsWithExactlyOneLineFeed) {
   }
   EXPECT_EQ(viPrintf(session_, "%s:SAT:COUNT %d", "SOUR:BB:GPS", 6), VI_SUCCESS);
   EXPECT_EQ(peer_.Receive(24), "SOUR:BB:GPS:SAT:COUNT 6\n");
+}
+
+TEST_F(VisaSocketTest, NumbersGoOutAndComeInTheCLocaleWhateverTheProcesssLocale) {
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.utf8")) {
+    GTEST_SKIP() << "no decimal-comma locale installed";
+  }
+  EXPECT_EQ(viPrintf(session_, "SOUR:POW:LEV:IMM:AMPL %fdBm", -105.0), VI_SUCCESS);
+  peer_.Send("0.25\n");
+  float value = 0;
+  EXPECT_EQ(viScanf(session_, "%f", &value), VI_SUCCESS);
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(peer_.Receive(35), "SOUR:POW:LEV:IMM:AMPL -105.000000dBm\n");
+  EXPECT_FLOAT_EQ(value, 0.25f);
 }
 
 TEST_F(VisaSocketTest, ReadsEndAtLineFeedAndKeepWhatIsBeyondTheCount) {
