@@ -1,19 +1,17 @@
 // Epoch cutting and decoding over the shared NMEA benchmark corpus, exactly
 // as the monitoring loop and --decode-nmea do it. Reports time per epoch.
 #include <benchmark/benchmark.h>
-
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <string>
-
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "platform/clock.h"
@@ -109,7 +107,8 @@ class OneHertzReceiver {
         const std::string epoch = corpus.substr(at - 3, next - at);
         at = next;
         if (write(master_, epoch.data(), epoch.size()) < 0) break;
-        for (int i = 0; i < 100 && !stop_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 100 && !stop_; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
     });
   }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -101,18 +101,17 @@ int RunDecodeNmea(const char* path) {
   FixStatus status;
   SatelliteTable table;
   int missingLineEnds = 0;
-  DecodeEpochStream(text, *buffer, fix, status, table,
-                    [&](StreamStep step, const EpochState& state) {
-                      int gsaCount = state.gsaCount;
-                      if (step == StreamStep::kDecodedMissingLineEnd) ++missingLineEnds;
-                      if (step == StreamStep::kGsvNumberOutOfRange) {
-                        std::fprintf(stderr,
-                                     "gnss-station: GSV message number out of range at %02d:%02d:%02d\n",
-                                     fix.hour, fix.minute, fix.second);
-                        gsaCount = 0;  // what the monitoring loop returns then
-                      }
-                      StdWrite(EpochJson(fix, status, table, gsaCount));
-                    });
+  DecodeEpochStream(
+      text, *buffer, fix, status, table, [&](StreamStep step, const EpochState& state) {
+        int gsaCount = state.gsaCount;
+        if (step == StreamStep::kDecodedMissingLineEnd) ++missingLineEnds;
+        if (step == StreamStep::kGsvNumberOutOfRange) {
+          std::fprintf(stderr, "gnss-station: GSV message number out of range at %02d:%02d:%02d\n",
+                       fix.hour, fix.minute, fix.second);
+          gsaCount = 0;  // what the monitoring loop returns then
+        }
+        StdWrite(EpochJson(fix, status, table, gsaCount));
+      });
   if (missingLineEnds > 0)
     std::fprintf(stderr,
                  "gnss-station: %d epoch(s) with a sentence not ended by CR LF; the rest of "

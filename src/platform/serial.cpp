@@ -33,14 +33,22 @@ int nextHandle = 1;
 // The driver's error as an errno value, so callers print one kind of code.
 int ErrnoOf(QSerialPort::SerialPortError error) {
   switch (error) {
-    case QSerialPort::NoError: return 0;
-    case QSerialPort::DeviceNotFoundError: return ENOENT;
-    case QSerialPort::PermissionError: return EACCES;
-    case QSerialPort::OpenError: return EBUSY;
-    case QSerialPort::UnsupportedOperationError: return EINVAL;
-    case QSerialPort::TimeoutError: return ETIMEDOUT;
-    case QSerialPort::NotOpenError: return EBADF;
-    default: return EIO;
+    case QSerialPort::NoError:
+      return 0;
+    case QSerialPort::DeviceNotFoundError:
+      return ENOENT;
+    case QSerialPort::PermissionError:
+      return EACCES;
+    case QSerialPort::OpenError:
+      return EBUSY;
+    case QSerialPort::UnsupportedOperationError:
+      return EINVAL;
+    case QSerialPort::TimeoutError:
+      return ETIMEDOUT;
+    case QSerialPort::NotOpenError:
+      return EBADF;
+    default:
+      return EIO;
   }
 }
 
@@ -57,9 +65,12 @@ OpenPort* Find(int handle) {
 
 QSerialPort::Parity ParityOf(int parity) {
   switch (parity) {
-    case 1: return QSerialPort::OddParity;
-    case 2: return QSerialPort::EvenParity;
-    default: return QSerialPort::NoParity;
+    case 1:
+      return QSerialPort::OddParity;
+    case 2:
+      return QSerialPort::EvenParity;
+    default:
+      return QSerialPort::NoParity;
   }
 }
 
@@ -124,12 +135,12 @@ int SerialSetState(int handle, const SerialState& state) {
   if (!p) return Fail(EBADF);
   QSerialPort& port = p->port;
   port.clearError();
-  const bool ok = port.setBaudRate(state.baudRate) &&
-                  port.setDataBits(static_cast<QSerialPort::DataBits>(state.dataBits)) &&
-                  port.setParity(ParityOf(state.parity)) &&
-                  port.setStopBits(state.stopBits == 2 ? QSerialPort::TwoStop
-                                                       : QSerialPort::OneStop) &&
-                  port.setFlowControl(QSerialPort::NoFlowControl);
+  const bool ok =
+      port.setBaudRate(state.baudRate) &&
+      port.setDataBits(static_cast<QSerialPort::DataBits>(state.dataBits)) &&
+      port.setParity(ParityOf(state.parity)) &&
+      port.setStopBits(state.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+      port.setFlowControl(QSerialPort::NoFlowControl);
   if (!ok) {
     const int code = ErrnoOf(port.error());
     port.clearError();

@@ -245,21 +245,28 @@ StreamStep DecodeBufferedEpoch(ReceiveBuffer& buffer, FixRecord& fix, FixStatus&
   buffer.length = std::clamp(buffer.length, 0, kReceiveBufferCapacity);
   EpochSpan span;
   switch (FindBufferedEpoch(buffer.text, buffer.length, "GGA,", &span)) {
-    case EpochSearch::kFound: break;
-    case EpochSearch::kLostStart: return StreamStep::kLostStart;
-    default: return StreamStep::kNeedMore;
+    case EpochSearch::kFound:
+      break;
+    case EpochSearch::kLostStart:
+      return StreamStep::kLostStart;
+    default:
+      return StreamStep::kNeedMore;
   }
   const EpochOutcome outcome =
       DecodeEpoch(buffer.text, buffer.length, span.start, span.end, fix, status, table, state);
   // Keep the text from the character before the next GGA's "$" on; also after
   // a bad GSV number, or the next call would meet the same epoch again.
   const int keepFrom = std::max(span.end - 1, 1);
-  std::memmove(buffer.text, buffer.text + keepFrom, static_cast<std::size_t>(buffer.length - keepFrom));
+  std::memmove(buffer.text, buffer.text + keepFrom,
+               static_cast<std::size_t>(buffer.length - keepFrom));
   buffer.length -= keepFrom;
   switch (outcome) {
-    case EpochOutcome::kMissingLineEnd: return StreamStep::kDecodedMissingLineEnd;
-    case EpochOutcome::kGsvNumberOutOfRange: return StreamStep::kGsvNumberOutOfRange;
-    default: return StreamStep::kDecoded;
+    case EpochOutcome::kMissingLineEnd:
+      return StreamStep::kDecodedMissingLineEnd;
+    case EpochOutcome::kGsvNumberOutOfRange:
+      return StreamStep::kGsvNumberOutOfRange;
+    default:
+      return StreamStep::kDecoded;
   }
 }
 

@@ -92,8 +92,8 @@ EpochSearch FindBufferedEpoch(char* data, int length, const char* firstPattern, 
 // The monitoring reader's step: decode the first complete epoch of the buffer
 // and keep the text after it (from the character before the next GGA's "$").
 enum class StreamStep {
-  kNeedMore,             // no complete epoch buffered
-  kLostStart,            // a GGA without its start was blotted out; look again
+  kNeedMore,   // no complete epoch buffered
+  kLostStart,  // a GGA without its start was blotted out; look again
   kDecoded,
   kDecodedMissingLineEnd,
   kGsvNumberOutOfRange,  // decoded as far as it went; the epoch is consumed all the same

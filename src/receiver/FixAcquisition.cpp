@@ -43,8 +43,7 @@ void ReportGsvNumber() { StdWrite("Warning 5!!"); }
 
 }  // namespace
 
-double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix,
-                  const int& abortFlag) {
+double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix, const int& abortFlag) {
   double t0 = Timer();
   double tNow = t0;
   auto buffer = std::make_unique<ReceiveBuffer>();
@@ -76,8 +75,8 @@ double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix,
     }
 
     if (haveEpoch) {
-      const EpochOutcome outcome = DecodeEpoch(buffer->text, buffer->length, span.start,
-                                               span.end, fix, status, table, state);
+      const EpochOutcome outcome = DecodeEpoch(buffer->text, buffer->length, span.start, span.end,
+                                               fix, status, table, state);
       if (outcome == EpochOutcome::kGsvNumberOutOfRange) {
         ReportGsvNumber();
         return 0.0;
@@ -102,8 +101,8 @@ double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix,
     }
 
     if (abortFlag) return tNow - t0;
-    if (state.gsaCount >= status.minSatellites && status.inViewCount > 0 &&
-        status.fixMode == 3 && state.dateSeen)
+    if (state.gsaCount >= status.minSatellites && status.inViewCount > 0 && status.fixMode == 3 &&
+        state.dateSeen)
       return tNow - t0;
     if (!(tNow - t0 < status.maxFixSeconds)) return tNow - t0;
   }

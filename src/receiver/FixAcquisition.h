@@ -11,8 +11,7 @@
 // status.maxFixSeconds have passed, or until abortFlag is set. Each cycle
 // starts from a purged port. Returns the seconds waited; 0.0 when a read
 // failed or a GSV message number was out of range.
-double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix,
-                  const int& abortFlag);
+double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix, const int& abortFlag);
 
 // Decodes the next complete epoch of the stream. `buffer` belongs to the
 // caller and keeps the text after the epoch for the next call (empty it

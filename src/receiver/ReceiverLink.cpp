@@ -74,8 +74,8 @@ int OpenReceiverPortOn(int comPort) {
     StdPrintf("SetCommState failed with error %d.\n", SerialLastError());
     return -1;
   }
-  if (!SerialSetTimeouts(ReceiverPort, kReceiverReadMilliseconds,
-                         kReceiverWritePerByteMilliseconds, kReceiverWriteConstantMilliseconds)) {
+  if (!SerialSetTimeouts(ReceiverPort, kReceiverReadMilliseconds, kReceiverWritePerByteMilliseconds,
+                         kReceiverWriteConstantMilliseconds)) {
     StdPrintf("Error setting time-outs. %d.\n", SerialLastError());
     return -1;
   }

@@ -43,8 +43,8 @@ std::string Zeros(int n) {
 
 TEST(DecodeNmea, CaptureOfOurOwn) {
   int result = -1;
-  const auto lines =
-      DecodeLines(std::string(STATION_SOURCE_DIR) + "/tests/data/decode_nmea_capture.nmea", &result);
+  const auto lines = DecodeLines(
+      std::string(STATION_SOURCE_DIR) + "/tests/data/decode_nmea_capture.nmea", &result);
   EXPECT_EQ(result, 0);
   ASSERT_EQ(lines.size(), 3u) << "the last epoch has no successor";
 
@@ -56,8 +56,8 @@ TEST(DecodeNmea, CaptureOfOurOwn) {
     std::string usedPrn;
   };
   const Expected expected[] = {
-      {"\"23:59:58\"", "\"31.12.2026\"", -(33 + 51.5 / 60), 151 + 12.6 / 60, 61.0, 1.2, 1.7, 2.1,
-       3, 5, 5, 6, "[2,5,13,66,67" + Zeros(27) + "]"},
+      {"\"23:59:58\"", "\"31.12.2026\"", -(33 + 51.5 / 60), 151 + 12.6 / 60, 61.0, 1.2, 1.7, 2.1, 3,
+       5, 5, 6, "[2,5,13,66,67" + Zeros(27) + "]"},
       {"\"23:59:59\"", "\"31.12.2026\"", -(33 + 51.501 / 60), 151 + 12.601 / 60, 61.5, 1.3, 2.7,
        3.0, 2, 2, 2, 2, "[2,5" + Zeros(30) + "]"},
       // No fix: empty position fields, HDOP kept, GSA records of the epoch before.
@@ -84,13 +84,12 @@ TEST(DecodeNmea, CaptureOfOurOwn) {
     EXPECT_EQ(Number(line, "inView"), e.inView);
     EXPECT_EQ(Raw(line, "usedPrn"), e.usedPrn);
   }
-  EXPECT_NE(lines[0].find(
-                "\"sats\":[{\"prn\":2,\"elev\":50,\"azim\":90,\"cn0\":45,\"used\":true},"
-                "{\"prn\":5,\"elev\":40,\"azim\":180,\"cn0\":38,\"used\":true},"
-                "{\"prn\":13,\"elev\":20,\"azim\":270,\"cn0\":18,\"used\":false},"
-                "{\"prn\":29,\"elev\":5,\"azim\":10,\"cn0\":-1,\"used\":false},"
-                "{\"prn\":66,\"elev\":60,\"azim\":120,\"cn0\":41,\"used\":true},"
-                "{\"prn\":67,\"elev\":30,\"azim\":240,\"cn0\":36,\"used\":true}]}"),
+  EXPECT_NE(lines[0].find("\"sats\":[{\"prn\":2,\"elev\":50,\"azim\":90,\"cn0\":45,\"used\":true},"
+                          "{\"prn\":5,\"elev\":40,\"azim\":180,\"cn0\":38,\"used\":true},"
+                          "{\"prn\":13,\"elev\":20,\"azim\":270,\"cn0\":18,\"used\":false},"
+                          "{\"prn\":29,\"elev\":5,\"azim\":10,\"cn0\":-1,\"used\":false},"
+                          "{\"prn\":66,\"elev\":60,\"azim\":120,\"cn0\":41,\"used\":true},"
+                          "{\"prn\":67,\"elev\":30,\"azim\":240,\"cn0\":36,\"used\":true}]}"),
             std::string::npos);
   EXPECT_NE(lines[2].find("\"sats\":[]}"), std::string::npos);
 }
@@ -100,11 +99,12 @@ TEST(DecodeNmea, ExtremeFieldValuesStayOneObject) {
   {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    std::fputs("$GPGGA,-9-9-9,,,,,1,08,1e999,,M,,M,,*00\r\n"
-               "$GPGSV,1,1,01,99999999999,-99999999999,99999999999,99999999999*00\r\n"
-               "$GPZDA,000000,99999999999,99999999999,99999999999*00\r\n"
-               "$GPGGA,000001,,,,,1,08,0.9,,M,,M,,*00\r\n",
-               f);
+    std::fputs(
+        "$GPGGA,-9-9-9,,,,,1,08,1e999,,M,,M,,*00\r\n"
+        "$GPGSV,1,1,01,99999999999,-99999999999,99999999999,99999999999*00\r\n"
+        "$GPZDA,000000,99999999999,99999999999,99999999999*00\r\n"
+        "$GPGGA,000001,,,,,1,08,0.9,,M,,M,,*00\r\n",
+        f);
     std::fclose(f);
   }
   int result = -1;

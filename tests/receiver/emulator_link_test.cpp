@@ -82,7 +82,8 @@ TEST(EmulatedReceiver, InitialiseWaitFollowAndLoseThePort) {
   ASSERT_TRUE(Scpi(emu.Port(), {"EMULator:RECeiver:FAULt:UNPLug ON"}));
   int inView = 0;
   int used = 0;
-  for (int i = 0; i < 5 && (used = ReadNextFix(table, status, &inView, fix, *buffer, abort)) > 0; ++i) {
+  for (int i = 0; i < 5 && (used = ReadNextFix(table, status, &inView, fix, *buffer, abort)) > 0;
+       ++i) {
   }
   EXPECT_EQ(used, 0);
   const std::string out = testing::internal::GetCapturedStdout();

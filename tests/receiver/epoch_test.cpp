@@ -1,4 +1,6 @@
 // Epoch cutting and decoding without a port.
+#include "receiver/Epoch.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "nmea_text.h"
-#include "receiver/Epoch.h"
 
 using namespace nmeatext;
 
@@ -62,7 +63,7 @@ TEST(FindInBuffer, BoundedSearch) {
   };
   const Case cases[] = {
       {"abcGGA,", 7, "GGA", 3},
-      {"abGGA", 4, "GGA", -1},          // the match would end past length
+      {"abGGA", 4, "GGA", -1},                  // the match would end past length
       {std::string("a\0GGA", 5), 5, "GGA", 2},  // NULs do not end the search
       {"GG", 2, "GGA", -1},
       {"GGA", 0, "GGA", -1},
@@ -147,8 +148,8 @@ TEST(EpochDecode, GsaChainAndUsedSatellites) {
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(d.table[static_cast<std::size_t>(i)].usedFlag, expected[i]) << "entry " << i;
   // A sentence between them breaks the chain: the second starts again at slot 0.
-  const Decoded broken = DecodeOne(Gga(1) + Gsa(3, {5, 12}, "GN") + "$PUBX,00*33\r\n" +
-                                   Gsa(3, {65, 70}, "GN"));
+  const Decoded broken =
+      DecodeOne(Gga(1) + Gsa(3, {5, 12}, "GN") + "$PUBX,00*33\r\n" + Gsa(3, {65, 70}, "GN"));
   EXPECT_EQ(broken.state.gsaCount, 2);
   EXPECT_EQ(broken.status.usedPrn[0], 65);
 }
@@ -215,7 +216,8 @@ TEST(EpochStream, CutsEpochsAndCarriesTheRest) {
   // next one is still reached.
   r = DecodeStream(Gga(1) + GsvMessage("GP", 3, 1, 10, Sats(1, 4)) +
                    GsvMessage("GP", 3, 12, 10, Sats(5, 4)) + GoodEpoch(2) + Gga(3));
-  EXPECT_EQ(r.steps, (std::vector<StreamStep>{StreamStep::kGsvNumberOutOfRange, StreamStep::kDecoded}));
+  EXPECT_EQ(r.steps,
+            (std::vector<StreamStep>{StreamStep::kGsvNumberOutOfRange, StreamStep::kDecoded}));
   EXPECT_EQ(r.seconds.back(), 2);
 }
 

@@ -43,15 +43,16 @@ TEST(HexCommands, SplitIntoMessages) {
       {"no tokens here, 12 34", {}},
       {"0xB5, 0x62;", {"B5 62;"}},
       {";;0x01", {";", ";", "01"}},
-      {"0x1FF", {"1F"}},          // two digits and the scan goes on after them
-      {"0xZZ,0x41", {"00 41"}},   // strtol reads nothing: 0
-      {"0xA;0xB", {"0A;", "0B"}}, // a one-digit token keeps the separator after it
+      {"0x1FF", {"1F"}},           // two digits and the scan goes on after them
+      {"0xZZ,0x41", {"00 41"}},    // strtol reads nothing: 0
+      {"0xA;0xB", {"0A;", "0B"}},  // a one-digit token keeps the separator after it
       {"0x", {"00"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> got;
     for (const HexMessage& m : SplitHexCommands(c.text))
-      got.push_back(Hex(std::string(m.bytes.begin(), m.bytes.end())) + (m.endedBySemicolon ? ";" : ""));
+      got.push_back(Hex(std::string(m.bytes.begin(), m.bytes.end())) +
+                    (m.endedBySemicolon ? ";" : ""));
     EXPECT_EQ(got, c.messages) << c.text;
   }
 }
@@ -101,10 +102,9 @@ TEST_F(ReceiverPortTest, InitReceiverSendsTheSelectedTexts) {
     EXPECT_EQ(InitReceiver(c.glonass), 1);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(Hex(pty_.ReadWritten()), c.wire);
-    const std::vector<std::string> order = {c.firstMessage,
-                                            "Sending Cold start command to receiver...\n",
-                                            "Sending additional defined commands to receiver...\n",
-                                            "Receiver Initialized.\n"};
+    const std::vector<std::string> order = {
+        c.firstMessage, "Sending Cold start command to receiver...\n",
+        "Sending additional defined commands to receiver...\n", "Receiver Initialized.\n"};
     std::size_t at = 0;
     for (const std::string& line : order) {
       at = out.find(line, at);
@@ -181,9 +181,10 @@ TEST(OpenReceiverPort, ScanAndChosenPort) {
     EXPECT_EQ(Count(out, "Successful.\n"), c.result == 0 ? 1 : 0) << c.name;
     EXPECT_EQ(Count(out, "GetCommState failed with error "), c.configMessages ? 1 : 0) << c.name;
     EXPECT_EQ(Count(out, "SetCommState failed with error "), c.configMessages ? 1 : 0) << c.name;
-    if (c.linkedPort) EXPECT_NE(out.find("Trying connection to COM port " +
-                                         std::to_string(c.linkedPort) + "... \n"),
-                                std::string::npos);
+    if (c.linkedPort)
+      EXPECT_NE(
+          out.find("Trying connection to COM port " + std::to_string(c.linkedPort) + "... \n"),
+          std::string::npos);
     CloseReceiverPort();
   }
 }

@@ -53,7 +53,8 @@ inline std::string GsvGroup(const char* talker, const std::vector<Sat>& sats) {
   std::string s;
   for (int m = 0; m < total; ++m) {
     std::vector<Sat> part;
-    for (int i = 4 * m; i < inView && i < 4 * m + 4; ++i) part.push_back(sats[static_cast<std::size_t>(i)]);
+    for (int i = 4 * m; i < inView && i < 4 * m + 4; ++i)
+      part.push_back(sats[static_cast<std::size_t>(i)]);
     s += GsvMessage(talker, total, m + 1, inView, part);
   }
   return s;
@@ -74,15 +75,20 @@ inline std::string Rmc() {
 // A good 3D epoch: six GPS satellites used and in view, a date.
 inline std::string GoodEpoch(int second, bool withDate = true) {
   return Gga(second) + Gsa(3, {5, 12, 15, 18, 21, 24}) +
-         GsvGroup("GP", {{5, 45, 120, 44}, {12, 30, 200, 40}, {15, 60, 80, 42},
-                         {18, 20, 300, 35}, {21, 50, 50, 41}, {24, 10, 270, 30}}) +
+         GsvGroup("GP", {{5, 45, 120, 44},
+                         {12, 30, 200, 40},
+                         {15, 60, 80, 42},
+                         {18, 20, 300, 35},
+                         {21, 50, 50, 41},
+                         {24, 10, 270, 30}}) +
          (withDate ? Zda() : std::string());
 }
 
 // A 3D epoch with two used Galileo satellites at the given C/N0.
 inline std::string GalileoEpoch(int second, int cn0a, int cn0b) {
   return Gga(second, "GN") + Gsa(3, {5, 12, 15, 18, 211, 212}, "GN") +
-         GsvGroup("GP", {{5, 45, 120, 44}, {12, 30, 200, 40}, {15, 60, 80, 42}, {18, 20, 300, 35}}) +
+         GsvGroup("GP",
+                  {{5, 45, 120, 44}, {12, 30, 200, 40}, {15, 60, 80, 42}, {18, 20, 300, 35}}) +
          GsvGroup("GA", {{211, 40, 10, cn0a}, {212, 35, 20, cn0b}}) + Zda();
 }
 
