@@ -44,7 +44,12 @@ using namespace ui_internal;
 
 namespace {
 
-QString FromUtf8(const char* text) { return QString::fromUtf8(text ? text : ""); }
+// Texts are UTF-8; bytes that are not (a file written on another system) are
+// taken as Latin-1 rather than replaced, so no character is lost.
+QString FromUtf8(const char* text) {
+  const QByteArrayView bytes(text ? text : "");
+  return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
 
 // Whole-text number parsing in the C locale (the station keeps LC_NUMERIC "C").
 bool ParseLong(const std::string& text, long* value) {

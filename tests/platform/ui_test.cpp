@@ -153,6 +153,10 @@ TEST_F(PanelLayer, ValuesConvertAcrossControlKinds) {
   EXPECT_EQ(GetCtrlVal(panel_, P_RING, &integer), 0);
   EXPECT_EQ(integer, 1);
 
+  SetCtrlVal(panel_, P_TEXT, "/routes/M\xFCnchen.txt");  // Latin-1, not UTF-8
+  GetCtrlVal(panel_, P_TEXT, &text);
+  EXPECT_EQ(text, "/routes/M\xC3\xBCnchen.txt") << "the character survives, not a replacement mark";
+
   char small[5];
   SetCtrlVal(panel_, P_TEXT, "0xB5, 0x62");
   EXPECT_EQ(GetCtrlVal(panel_, P_TEXT, small, sizeof small), 0);
