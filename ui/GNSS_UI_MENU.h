@@ -154,4 +154,5 @@ inline constexpr ControlEntry kGnssUiMenuControls[] = {
 };
 
 inline constexpr PanelContract kGnssUiMenuContract = {
-    "GNSS_UI_MENU.uir", kGnssUiMenuControls, sizeof kGnssUiMenuControls / sizeof kGnssUiMenuControls[0]};
+    "GNSS_UI_MENU.uir", kGnssUiMenuControls,
+    sizeof kGnssUiMenuControls / sizeof kGnssUiMenuControls[0]};

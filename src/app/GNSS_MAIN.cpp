@@ -33,8 +33,10 @@ std::string EscapeLineEnds(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -165,7 +167,8 @@ bool ParseStationAction(const std::string& text, StationAction* action, std::str
     action->value = rest.substr(equals + 1);
     return true;
   }
-  if ((verb == "press" || verb == "get") && !rest.empty() && rest.find_first_of(" \t=") == std::string::npos) {
+  if ((verb == "press" || verb == "get") && !rest.empty() &&
+      rest.find_first_of(" \t=") == std::string::npos) {
     action->kind = verb == "press" ? StationAction::kPress : StationAction::kGet;
     action->control = rest;
     return true;

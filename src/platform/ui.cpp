@@ -24,7 +24,6 @@
 #include <QTimer>
 #include <QUiLoader>
 #include <QVariant>
-
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -102,7 +101,8 @@ ControlInfo* FindControl(int panel, int control, int* owner) {
       return &found->second;
     }
   }
-  State().lastError = "control " + std::to_string(control) + " is not on panel " + std::to_string(panel);
+  State().lastError =
+      "control " + std::to_string(control) + " is not on panel " + std::to_string(panel);
   return nullptr;
 }
 
@@ -230,7 +230,8 @@ QString ResolveResource(const char* fileName) {
 const PanelContract* ContractFor(const QString& path) {
   const QString base = QFileInfo(path).fileName();
   for (const PanelContract& contract : State().contracts) {
-    if (QString::fromUtf8(contract.fileName).compare(base, Qt::CaseInsensitive) == 0) return &contract;
+    if (QString::fromUtf8(contract.fileName).compare(base, Qt::CaseInsensitive) == 0)
+      return &contract;
   }
   return nullptr;
 }
@@ -400,7 +401,8 @@ void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const Q
     std::_Exit(255);
   }
   if (gHeadless && type != QtFatalMsg &&
-      (message.contains("propagateSizeHints") || message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))) {
+      (message.contains("propagateSizeHints") ||
+       message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))) {
     return;
   }
   if (gDefaultHandler) gDefaultHandler(type, context, message);
@@ -430,8 +432,8 @@ int InitUserInterfaceRuntime(int argc, char* argv[], bool headless) {
   if (qApp != nullptr) return 1;
   TimeScale();  // read GNSS_TIME_SCALE before any locale change
   const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-  const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") &&
-                         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+  const bool noDisplay =
+      qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
   if (headless || (noDisplay && platform.isEmpty())) qputenv("QT_QPA_PLATFORM", "offscreen");
   const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
   gHeadless = chosen == "offscreen" || chosen == "minimal";
@@ -460,7 +462,8 @@ int InitUserInterfaceRuntime(int argc, char* argv[], bool headless) {
 bool IsHeadless() { return gHeadless; }
 
 int RunUserInterface() {
-  if (qApp == nullptr) return Fail(kErrNotInitialised, "RunUserInterface before run-time initialisation");
+  if (qApp == nullptr)
+    return Fail(kErrNotInitialised, "RunUserInterface before run-time initialisation");
   if (gQuitPending) {
     gQuitPending = false;
     return gQuitStatus;
@@ -489,7 +492,8 @@ int ProcessSystemEvents() {
 }
 
 int PostDeferredCall(DeferredCallbackPtr function, void* callbackData) {
-  if (qApp == nullptr) return Fail(kErrNotInitialised, "PostDeferredCall before run-time initialisation");
+  if (qApp == nullptr)
+    return Fail(kErrNotInitialised, "PostDeferredCall before run-time initialisation");
   QTimer::singleShot(0, qApp, [function, callbackData] {
     ++State().callbackDepth;
     function(callbackData);
@@ -521,29 +525,35 @@ const std::string& UiLastError() { return State().lastError; }
 // ---- Panels ----------------------------------------------------------------------
 
 int LoadPanel(int parentPanel, const char* fileName, int panelResource) {
-  if (qApp == nullptr) return LoadFailed(kErrNotInitialised, "LoadPanel before run-time initialisation");
+  if (qApp == nullptr)
+    return LoadFailed(kErrNotInitialised, "LoadPanel before run-time initialisation");
   const QString path = ResolveResource(fileName);
   if (path.isEmpty()) {
-    return LoadFailed(kErrFile, std::string("panel resource ") + fileName +
-                              " not found in the working directory nor in " +
-                              QDir(QCoreApplication::applicationDirPath()).filePath("ui").toStdString());
+    return LoadFailed(
+        kErrFile, std::string("panel resource ") + fileName +
+                      " not found in the working directory nor in " +
+                      QDir(QCoreApplication::applicationDirPath()).filePath("ui").toStdString());
   }
   const PanelContract* contract = ContractFor(path);
-  if (contract == nullptr) return LoadFailed(kErrLoad, std::string("no panel contract registered for ") + fileName);
+  if (contract == nullptr)
+    return LoadFailed(kErrLoad, std::string("no panel contract registered for ") + fileName);
   const char* panelName = ResourceName(*contract, panelResource);
   if (panelName == nullptr) {
-    return LoadFailed(kErrLoad, std::string(fileName) + ": unknown panel resource " + std::to_string(panelResource));
+    return LoadFailed(kErrLoad, std::string(fileName) + ": unknown panel resource " +
+                                    std::to_string(panelResource));
   }
 
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
-    return LoadFailed(kErrFile, "cannot read " + path.toStdString() + ": " + file.errorString().toStdString());
+    return LoadFailed(
+        kErrFile, "cannot read " + path.toStdString() + ": " + file.errorString().toStdString());
   }
   PanelLoader loader;
   loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
   QWidget* root = loader.load(&file, nullptr);
   if (root == nullptr) {
-    return LoadFailed(kErrLoad, "cannot load " + path.toStdString() + ": " + loader.errorString().toStdString());
+    return LoadFailed(
+        kErrLoad, "cannot load " + path.toStdString() + ": " + loader.errorString().toStdString());
   }
   // One file may hold several panels under a common root: keep the one asked for.
   QWidget* panel = FindNamed(root, panelName);
@@ -600,8 +610,10 @@ int HidePanel(int panel) {
 
 int DiscardPanel(int panel) {
   PanelInfo* info = FindPanel(panel);
-  if (info == nullptr) return Fail(kErrBadPanel, "DiscardPanel: invalid panel handle " + std::to_string(panel));
-  if (info->topHandle != panel) return Fail(kErrBadPanel, "DiscardPanel: a tab page is discarded with its panel");
+  if (info == nullptr)
+    return Fail(kErrBadPanel, "DiscardPanel: invalid panel handle " + std::to_string(panel));
+  if (info->topHandle != panel)
+    return Fail(kErrBadPanel, "DiscardPanel: a tab page is discarded with its panel");
   QPointer<QWidget> widget = info->widget;
   ForgetPanelFamily(panel);
   if (widget.isNull()) return 0;
@@ -618,8 +630,9 @@ int DiscardPanel(int panel) {
 
 int GetPanelHandleFromTabPage(int panel, int tabControl, int pageIndex, int* pagePanel) {
   auto* tab = qobject_cast<QTabWidget*>(ControlWidget(panel, tabControl));
-  if (tab == nullptr) return Fail(kErrBadControl, "GetPanelHandleFromTabPage: control " +
-                                                      std::to_string(tabControl) + " is not a tab control");
+  if (tab == nullptr)
+    return Fail(kErrBadControl, "GetPanelHandleFromTabPage: control " + std::to_string(tabControl) +
+                                    " is not a tab control");
   QWidget* page = tab->widget(pageIndex);
   if (page == nullptr) {
     return Fail(kErrBadValue, "GetPanelHandleFromTabPage: no page " + std::to_string(pageIndex));
@@ -631,6 +644,7 @@ int GetPanelHandleFromTabPage(int panel, int tabControl, int pageIndex, int* pag
     return 0;
   }
   // A page the contract does not list gets a handle on first use.
-  *pagePanel = NewPanelHandle(0, FindPanel(panel)->topHandle, page, page->objectName().toStdString());
+  *pagePanel =
+      NewPanelHandle(0, FindPanel(panel)->topHandle, page, page->objectName().toStdString());
   return 0;
 }

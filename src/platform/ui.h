@@ -15,7 +15,7 @@
 
 enum UiEvent {
   EVENT_NONE = 0,
-  EVENT_COMMIT = 1,      // button click, ring/list choice, Enter or leaving an edited text
+  EVENT_COMMIT = 1,  // button click, ring/list choice, Enter or leaving an edited text
   EVENT_VAL_CHANGED = 2,
   EVENT_LEFT_CLICK = 3,
   EVENT_GOT_FOCUS = 4,
@@ -46,7 +46,7 @@ struct ControlEntry {
 // A panel resource file with the panels it holds and their controls. Loading a
 // panel checks that every control listed for it exists, and fails otherwise.
 struct PanelContract {
-  const char* fileName;                 // "GNSS_UI_MENU.uir"
+  const char* fileName;  // "GNSS_UI_MENU.uir"
   const ControlEntry* controls;
   std::size_t controlCount;
 };
@@ -62,10 +62,12 @@ void RegisterPanelContract(const PanelContract& contract);
 // panels off-screen; a start without a display is headless as well.
 int InitUserInterfaceRuntime(int argc, char* argv[], bool headless);
 bool IsHeadless();
-int RunUserInterface();                // dispatches events until QuitUserInterface
+int RunUserInterface();  // dispatches events until QuitUserInterface
 int QuitUserInterface(int status);
-int ProcessSystemEvents();             // the one place where events run during a test
-int SetBOLE(int on);                   // break on library errors: nothing to break into here
+int ProcessSystemEvents();  // the one place where events run during a test
+// Break on library errors: while on (the default), a failed panel operation
+// prints its reason on stderr. Returns the previous setting.
+int SetBOLE(int on);
 int MessagePopup(const char* title, const char* message);  // headless: printed, returns
 // Runs `function(callbackData)` from the event loop once the current event
 // (and the callback it runs) has finished.
@@ -111,7 +113,7 @@ int ResetTextBox(int panel, int control, const char* text);  // replaces a text 
 enum UiAttribute {
   ATTR_VISIBLE = 1,
   ATTR_DIMMED = 2,
-  ATTR_LABEL_TEXT = 3,   // text value
+  ATTR_LABEL_TEXT = 3,  // text value
   ATTR_TEXT_COLOR = 4,
   ATTR_PEN_COLOR = 5,
   ATTR_PEN_WIDTH = 6,

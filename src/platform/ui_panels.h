@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-
 #include <map>
 #include <string>
 #include <vector>

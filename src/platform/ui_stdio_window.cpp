@@ -53,8 +53,10 @@ class StdioView : public QPlainTextEdit {
     numbers_->setVisible(Options().lineNumbers);
     connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { UpdateMargin(); });
     connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
-      if (dy != 0) numbers_->scroll(0, dy);
-      else numbers_->update(0, rect.y(), numbers_->width(), rect.height());
+      if (dy != 0)
+        numbers_->scroll(0, dy);
+      else
+        numbers_->update(0, rect.y(), numbers_->width(), rect.height());
     });
     UpdateMargin();
   }
@@ -138,7 +140,8 @@ int SetStdioWindowOptions(int maxLines, int bringToFront, int showLineNumbers) {
 void StdioWindowAppend(std::string_view text) {
   // Only the user-interface thread may touch the window; standard output has
   // the text in any case.
-  if (qApp == nullptr || IsHeadless() || text.empty() || QThread::currentThread() != qApp->thread()) return;
+  if (qApp == nullptr || IsHeadless() || text.empty() || QThread::currentThread() != qApp->thread())
+    return;
   QPointer<StdioView>& window = Window();
   if (window.isNull()) window = new StdioView();
   window->Append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));

@@ -16,7 +16,6 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTextCursor>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -83,7 +82,9 @@ int ClampToInt(double value) {
   return static_cast<int>(std::lround(value));
 }
 
-QString FormatReal(QDoubleSpinBox* spin) { return QString::number(spin->value(), 'f', spin->decimals()); }
+QString FormatReal(QDoubleSpinBox* spin) {
+  return QString::number(spin->value(), 'f', spin->decimals());
+}
 
 QString FormatReal(double value) { return QString::number(value, 'g', 15); }
 
@@ -101,30 +102,47 @@ void AppendToTextBox(QPlainTextEdit* box, const QString& text) {
 }
 
 int GetText(QWidget* w, QString* out) {
-  if (auto* line = qobject_cast<QLineEdit*>(w)) *out = line->text();
-  else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) *out = box->toPlainText();
-  else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w)) *out = FormatReal(dspin);
-  else if (auto* spin = qobject_cast<QSpinBox*>(w)) *out = QString::number(spin->value());
-  else if (auto* ring = qobject_cast<QComboBox*>(w)) *out = ring->currentText();
-  else if (auto* label = qobject_cast<QLabel*>(w)) *out = label->text();
-  else if (auto* list = qobject_cast<QListWidget*>(w)) *out = list->currentItem() ? list->currentItem()->text() : QString();
-  else if (auto* button = qobject_cast<QAbstractButton*>(w)) *out = button->text();
-  else if (auto* group = qobject_cast<QGroupBox*>(w)) *out = group->title();
-  else return Fail(kErrNotSupported, "control " + Utf8(w->objectName()) + " has no text value");
+  if (auto* line = qobject_cast<QLineEdit*>(w))
+    *out = line->text();
+  else if (auto* box = qobject_cast<QPlainTextEdit*>(w))
+    *out = box->toPlainText();
+  else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w))
+    *out = FormatReal(dspin);
+  else if (auto* spin = qobject_cast<QSpinBox*>(w))
+    *out = QString::number(spin->value());
+  else if (auto* ring = qobject_cast<QComboBox*>(w))
+    *out = ring->currentText();
+  else if (auto* label = qobject_cast<QLabel*>(w))
+    *out = label->text();
+  else if (auto* list = qobject_cast<QListWidget*>(w))
+    *out = list->currentItem() ? list->currentItem()->text() : QString();
+  else if (auto* button = qobject_cast<QAbstractButton*>(w))
+    *out = button->text();
+  else if (auto* group = qobject_cast<QGroupBox*>(w))
+    *out = group->title();
+  else
+    return Fail(kErrNotSupported, "control " + Utf8(w->objectName()) + " has no text value");
   return 0;
 }
 
 int GetNumber(QWidget* w, double* out) {
-  if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w)) *out = dspin->value();
-  else if (auto* spin = qobject_cast<QSpinBox*>(w)) *out = spin->value();
+  if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w))
+    *out = dspin->value();
+  else if (auto* spin = qobject_cast<QSpinBox*>(w))
+    *out = spin->value();
   else if (auto* ring = qobject_cast<QComboBox*>(w)) {
     const QVariant data = ring->currentData();
     *out = data.isValid() && data.canConvert<int>() ? data.toInt() : ring->currentIndex();
-  } else if (auto* list = qobject_cast<QListWidget*>(w)) *out = list->currentRow();
-  else if (auto* tab = qobject_cast<QTabWidget*>(w)) *out = tab->currentIndex();
-  else if (auto* slider = qobject_cast<QAbstractSlider*>(w)) *out = slider->value();
-  else if (auto* bar = qobject_cast<QProgressBar*>(w)) *out = bar->value();
-  else if (auto* button = qobject_cast<QAbstractButton*>(w)) *out = button->isChecked() ? 1 : 0;
+  } else if (auto* list = qobject_cast<QListWidget*>(w))
+    *out = list->currentRow();
+  else if (auto* tab = qobject_cast<QTabWidget*>(w))
+    *out = tab->currentIndex();
+  else if (auto* slider = qobject_cast<QAbstractSlider*>(w))
+    *out = slider->value();
+  else if (auto* bar = qobject_cast<QProgressBar*>(w))
+    *out = bar->value();
+  else if (auto* button = qobject_cast<QAbstractButton*>(w))
+    *out = button->isChecked() ? 1 : 0;
   else {
     QString text;
     if (GetText(w, &text) != 0) return kErrNotSupported;
@@ -134,41 +152,60 @@ int GetNumber(QWidget* w, double* out) {
 }
 
 int SetNumber(QWidget* w, double value, bool integral) {
-  if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w)) dspin->setValue(value);
-  else if (auto* spin = qobject_cast<QSpinBox*>(w)) spin->setValue(ClampToInt(value));
+  if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w))
+    dspin->setValue(value);
+  else if (auto* spin = qobject_cast<QSpinBox*>(w))
+    spin->setValue(ClampToInt(value));
   else if (auto* ring = qobject_cast<QComboBox*>(w)) {
     const int byData = ring->findData(ClampToInt(value));
     ring->setCurrentIndex(byData >= 0 ? byData : ClampToInt(value));
-  } else if (auto* list = qobject_cast<QListWidget*>(w)) list->setCurrentRow(ClampToInt(value));
-  else if (auto* tab = qobject_cast<QTabWidget*>(w)) tab->setCurrentIndex(ClampToInt(value));
-  else if (auto* slider = qobject_cast<QAbstractSlider*>(w)) slider->setValue(ClampToInt(value));
-  else if (auto* bar = qobject_cast<QProgressBar*>(w)) bar->setValue(ClampToInt(value));
-  else if (auto* button = qobject_cast<QAbstractButton*>(w); button && button->isCheckable()) button->setChecked(value != 0);
+  } else if (auto* list = qobject_cast<QListWidget*>(w))
+    list->setCurrentRow(ClampToInt(value));
+  else if (auto* tab = qobject_cast<QTabWidget*>(w))
+    tab->setCurrentIndex(ClampToInt(value));
+  else if (auto* slider = qobject_cast<QAbstractSlider*>(w))
+    slider->setValue(ClampToInt(value));
+  else if (auto* bar = qobject_cast<QProgressBar*>(w))
+    bar->setValue(ClampToInt(value));
+  else if (auto* button = qobject_cast<QAbstractButton*>(w); button && button->isCheckable())
+    button->setChecked(value != 0);
   else {
     const QString text = integral ? QString::number(ClampToInt(value)) : FormatReal(value);
-    if (auto* line = qobject_cast<QLineEdit*>(w)) line->setText(text);
-    else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) AppendToTextBox(box, text);
-    else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
-    else return Fail(kErrNotSupported, "control " + Utf8(w->objectName()) + " takes no number");
+    if (auto* line = qobject_cast<QLineEdit*>(w))
+      line->setText(text);
+    else if (auto* box = qobject_cast<QPlainTextEdit*>(w))
+      AppendToTextBox(box, text);
+    else if (auto* label = qobject_cast<QLabel*>(w))
+      label->setText(text);
+    else
+      return Fail(kErrNotSupported, "control " + Utf8(w->objectName()) + " takes no number");
   }
   return 0;
 }
 
 int SetText(QWidget* w, const QString& text) {
-  if (auto* line = qobject_cast<QLineEdit*>(w)) line->setText(text);
-  else if (auto* box = qobject_cast<QPlainTextEdit*>(w)) AppendToTextBox(box, text);
-  else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
+  if (auto* line = qobject_cast<QLineEdit*>(w))
+    line->setText(text);
+  else if (auto* box = qobject_cast<QPlainTextEdit*>(w))
+    AppendToTextBox(box, text);
+  else if (auto* label = qobject_cast<QLabel*>(w))
+    label->setText(text);
   else if (auto* ring = qobject_cast<QComboBox*>(w)) {
     const int index = ring->findText(text);
-    if (index >= 0) ring->setCurrentIndex(index);
-    else if (ring->isEditable()) ring->setEditText(text);
-    else return Fail(kErrBadValue, "ring " + Utf8(w->objectName()) + " has no item " + Utf8(text));
+    if (index >= 0)
+      ring->setCurrentIndex(index);
+    else if (ring->isEditable())
+      ring->setEditText(text);
+    else
+      return Fail(kErrBadValue, "ring " + Utf8(w->objectName()) + " has no item " + Utf8(text));
   } else if (auto* list = qobject_cast<QListWidget*>(w)) {
     const auto items = list->findItems(text, Qt::MatchExactly);
-    if (items.isEmpty()) return Fail(kErrBadValue, "list " + Utf8(w->objectName()) + " has no item " + Utf8(text));
+    if (items.isEmpty())
+      return Fail(kErrBadValue, "list " + Utf8(w->objectName()) + " has no item " + Utf8(text));
     list->setCurrentItem(items.first());
   } else {
-    return SetNumber(w, std::atof(text.toUtf8().constData()), qobject_cast<QSpinBox*>(w) != nullptr);
+    return SetNumber(w, std::atof(text.toUtf8().constData()),
+                     qobject_cast<QSpinBox*>(w) != nullptr);
   }
   return 0;
 }
@@ -192,7 +229,8 @@ bool Items(int panel, int control, const char* operation, ItemControl* items) {
   items->list = qobject_cast<QListWidget*>(w);
   items->ring = qobject_cast<QComboBox*>(w);
   if (items->list == nullptr && items->ring == nullptr) {
-    Fail(kErrNotSupported, std::string(operation) + ": " + Utf8(w->objectName()) + " is not a list or ring");
+    Fail(kErrNotSupported,
+         std::string(operation) + ": " + Utf8(w->objectName()) + " is not a list or ring");
     return false;
   }
   return true;
@@ -218,7 +256,8 @@ int GetCtrlVal(int panel, int control, double* value) {
 }
 
 int GetCtrlVal(int panel, int control, char* text, std::size_t capacity) {
-  if (text == nullptr || capacity == 0) return Fail(kErrBadValue, "GetCtrlVal: no room for the text");
+  if (text == nullptr || capacity == 0)
+    return Fail(kErrBadValue, "GetCtrlVal: no room for the text");
   text[0] = '\0';
   std::string value;
   const int rc = GetCtrlVal(panel, control, &value);
@@ -286,7 +325,8 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
     case ATTR_TEXT_COLOR: {
       const QColor color(QRgb(static_cast<unsigned>(value) & 0xFFFFFFu));
       QPalette palette = w->palette();
-      for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
+      for (QPalette::ColorRole role :
+           {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
         palette.setColor(QPalette::Active, role, color);
         palette.setColor(QPalette::Inactive, role, color);
       }
@@ -307,11 +347,15 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
   const QString text = FromUtf8(value);
   if (attribute == ATTR_CTRL_VAL) return SetText(w, text);
   if (attribute != ATTR_LABEL_TEXT) {
-    return Fail(kErrNotSupported, "SetCtrlAttribute: attribute " + std::to_string(attribute) + " takes no text");
+    return Fail(kErrNotSupported,
+                "SetCtrlAttribute: attribute " + std::to_string(attribute) + " takes no text");
   }
-  if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(text);
-  else if (auto* group = qobject_cast<QGroupBox*>(w)) group->setTitle(text);
-  else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
+  if (auto* button = qobject_cast<QAbstractButton*>(w))
+    button->setText(text);
+  else if (auto* group = qobject_cast<QGroupBox*>(w))
+    group->setTitle(text);
+  else if (auto* label = qobject_cast<QLabel*>(w))
+    label->setText(text);
   else {
     // The label whose buddy the control is.
     QWidget* top = w->window();
@@ -352,8 +396,10 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
 int ClearListCtrl(int panel, int control) {
   ItemControl items;
   if (!Items(panel, control, "ClearListCtrl", &items)) return kErrBadControl;
-  if (items.list) items.list->clear();
-  else items.ring->clear();
+  if (items.list)
+    items.list->clear();
+  else
+    items.ring->clear();
   return 0;
 }
 
@@ -366,8 +412,10 @@ int InsertListItem(int panel, int control, int index, const char* label) {
                                   std::to_string(count));
   }
   const int at = index == -1 ? count : index;
-  if (items.list) items.list->insertItem(at, FromUtf8(label));
-  else items.ring->insertItem(at, FromUtf8(label));
+  if (items.list)
+    items.list->insertItem(at, FromUtf8(label));
+  else
+    items.ring->insertItem(at, FromUtf8(label));
   return 0;
 }
 
@@ -389,7 +437,8 @@ int GetLabelFromIndex(int panel, int control, int index, std::string* label) {
 }
 
 int GetLabelFromIndex(int panel, int control, int index, char* label, std::size_t capacity) {
-  if (label == nullptr || capacity == 0) return Fail(kErrBadValue, "GetLabelFromIndex: no room for the label");
+  if (label == nullptr || capacity == 0)
+    return Fail(kErrBadValue, "GetLabelFromIndex: no room for the label");
   label[0] = '\0';
   std::string text;
   const int rc = GetLabelFromIndex(panel, control, index, &text);
@@ -414,8 +463,10 @@ int SetCtrlIndex(int panel, int control, int index) {
   if (index < -1 || index >= items.Count()) {
     return Fail(kErrBadValue, "SetCtrlIndex: no item " + std::to_string(index));
   }
-  if (items.list) items.list->setCurrentRow(index);
-  else items.ring->setCurrentIndex(index);
+  if (items.list)
+    items.list->setCurrentRow(index);
+  else
+    items.ring->setCurrentIndex(index);
   return 0;
 }
 
@@ -423,11 +474,14 @@ int DeleteListItem(int panel, int control, int index, int count) {
   ItemControl items;
   if (!Items(panel, control, "DeleteListItem", &items)) return kErrBadControl;
   const int total = items.Count();
-  if (index < 0 || index >= total) return Fail(kErrBadValue, "DeleteListItem: no item " + std::to_string(index));
+  if (index < 0 || index >= total)
+    return Fail(kErrBadValue, "DeleteListItem: no item " + std::to_string(index));
   const int last = count < 0 ? total : std::min(total, index + count);
   for (int i = last - 1; i >= index; --i) {
-    if (items.list) delete items.list->takeItem(i);
-    else items.ring->removeItem(i);
+    if (items.list)
+      delete items.list->takeItem(i);
+    else
+      items.ring->removeItem(i);
   }
   return 0;
 }
@@ -473,20 +527,24 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
   }
   if (auto* spin = qobject_cast<QSpinBox*>(w)) {
     long value = 0;
-    if (!ParseLong(text, &value)) return Refuse(kErrBadValue, name + " takes an integer, not \"" + text + "\"");
+    if (!ParseLong(text, &value))
+      return Refuse(kErrBadValue, name + " takes an integer, not \"" + text + "\"");
     if (value < spin->minimum() || value > spin->maximum()) {
-      return Refuse(kErrBadValue, name + ": " + text + " is outside " + std::to_string(spin->minimum()) + ".." +
-                                    std::to_string(spin->maximum()));
+      return Refuse(kErrBadValue, name + ": " + text + " is outside " +
+                                      std::to_string(spin->minimum()) + ".." +
+                                      std::to_string(spin->maximum()));
     }
     spin->setValue(static_cast<int>(value));
     return 0;
   }
   if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w)) {
     double value = 0.0;
-    if (!ParseDouble(text, &value)) return Refuse(kErrBadValue, name + " takes a number, not \"" + text + "\"");
+    if (!ParseDouble(text, &value))
+      return Refuse(kErrBadValue, name + " takes a number, not \"" + text + "\"");
     if (value < dspin->minimum() || value > dspin->maximum()) {
-      return Refuse(kErrBadValue, name + ": " + text + " is outside " + Utf8(FormatReal(dspin->minimum())) +
-                                    ".." + Utf8(FormatReal(dspin->maximum())));
+      return Refuse(kErrBadValue, name + ": " + text + " is outside " +
+                                      Utf8(FormatReal(dspin->minimum())) + ".." +
+                                      Utf8(FormatReal(dspin->maximum())));
     }
     dspin->setValue(value);
     return 0;
@@ -494,7 +552,8 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
   if (auto* ring = qobject_cast<QComboBox*>(w)) {
     long index = 0;
     int found = ring->findText(qtext);
-    if (found < 0 && ParseLong(text, &index) && index >= 0 && index < ring->count()) found = static_cast<int>(index);
+    if (found < 0 && ParseLong(text, &index) && index >= 0 && index < ring->count())
+      found = static_cast<int>(index);
     if (found < 0) return Refuse(kErrBadValue, name + " has no item \"" + text + "\"");
     ring->setCurrentIndex(found);
     return 0;
@@ -502,7 +561,8 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
   if (auto* list = qobject_cast<QListWidget*>(w)) {
     long index = 0;
     const auto items = list->findItems(qtext, Qt::MatchExactly);
-    if (!items.isEmpty()) index = list->row(items.first());
+    if (!items.isEmpty())
+      index = list->row(items.first());
     else if (!ParseLong(text, &index) || index < -1 || index >= list->count()) {
       return Refuse(kErrBadValue, name + " has no item \"" + text + "\"");
     }
@@ -522,7 +582,8 @@ int SetCtrlValFromText(int panel, int control, const std::string& text) {
   }
   if (auto* button = qobject_cast<QAbstractButton*>(w); button && button->isCheckable()) {
     long on = 0;
-    if (!ParseLong(text, &on)) return Refuse(kErrBadValue, name + " takes 0 or 1, not \"" + text + "\"");
+    if (!ParseLong(text, &on))
+      return Refuse(kErrBadValue, name + " takes 0 or 1, not \"" + text + "\"");
     button->setChecked(on != 0);
     return 0;
   }

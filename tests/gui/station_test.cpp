@@ -52,8 +52,8 @@ class TempDir {
 // Runs a command line (already quoted) in `dir` with extra environment.
 StationRun Shell(const std::string& command, const fs::path& dir, const std::string& env = "") {
   const fs::path out = dir / ".out", err = dir / ".err";
-  const std::string line = "cd " + Quote(dir) + " && env " + env + " " + command + " >" + Quote(out) +
-                           " 2>" + Quote(err);
+  const std::string line = "cd " + Quote(dir) + " && env " + env + " " + command + " >" +
+                           Quote(out) + " 2>" + Quote(err);
   const int status = std::system(line.c_str());
   StationRun run;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -64,8 +64,8 @@ StationRun Shell(const std::string& command, const fs::path& dir, const std::str
   return run;
 }
 
-StationRun Station(const std::vector<std::string>& actions, const fs::path& dir, const std::string& env = "",
-            const std::string& station = kStation) {
+StationRun Station(const std::vector<std::string>& actions, const fs::path& dir,
+                   const std::string& env = "", const std::string& station = kStation) {
   std::string command = Quote(station) + " --headless";
   for (const std::string& action : actions) command += " --do " + Quote(action);
   return Shell(command, dir, env);
@@ -76,48 +76,51 @@ TEST(StationStartUp, MissingPanelResourceExitsMinusOneWithAReason) {
   // A copy of the executable without the ui/ folder beside it.
   fs::create_directories(dir.path() / "bin");
   fs::copy_file(kStation, dir.path() / "bin/gnss-station");
-  const StationRun run = Station({"get MAIN_DUTIP"}, dir.path(), "", (dir.path() / "bin/gnss-station").string());
+  const StationRun run =
+      Station({"get MAIN_DUTIP"}, dir.path(), "", (dir.path() / "bin/gnss-station").string());
   EXPECT_EQ(run.exitCode, 255);  // -1
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("cannot load the main panel"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("GNSS_UI_MENU.uir"), std::string::npos) << run.err;
 
   // Decoding a log starts no user interface, so it needs no panel resource.
-  std::ofstream(dir.path() / "one.nmea") << "$GPGGA,120226.00,5957.00620,N,01100.64290,E,1,11,1.3,208.4,M,,M,,*41\r\n";
-  const StationRun decode = Shell(Quote(dir.path() / "bin/gnss-station") + " --decode-nmea one.nmea", dir.path());
+  std::ofstream(dir.path() / "one.nmea")
+      << "$GPGGA,120226.00,5957.00620,N,01100.64290,E,1,11,1.3,208.4,M,,M,,*41\r\n";
+  const StationRun decode =
+      Shell(Quote(dir.path() / "bin/gnss-station") + " --decode-nmea one.nmea", dir.path());
   EXPECT_EQ(decode.exitCode, 0) << decode.err;
 }
 
 TEST(StationStartUp, UnreachableDisplayExitsMinusOneWithAReason) {
   TempDir dir;
-  const StationRun run = Shell(Quote(kStation), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:12345");
+  const StationRun run =
+      Shell(Quote(kStation), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:12345");
   EXPECT_EQ(run.exitCode, 255);
   EXPECT_NE(run.err.find("cannot start"), std::string::npos) << run.err;
 }
 
 TEST(StationActions, SetPressGetThroughThePanels) {
   TempDir dir;
-  const StationRun run = Station({"set MAIN_DUTIP=10.0.0.7", "get MAIN_DUTIP",
-                           "set MAIN_COMPORT=5", "get MAIN_COMPORT",
-                           "set BASIC_REF_LON=-11.25", "get BASIC_REF_LON",
-                           "set MOVING_WAYPOINTS=48.1, 11.5, 520", "get MOVING_WAYPOINTS",
-                           "set RCV_GPSINIT=0x01;\\n0x02", "get RCV_GPSINIT",
-                           "set RCV_TYPE=1", "press RCV_TYPE", "get RCV_EXTRA_LIST",
-                           "set RCV_TYPE=12: user-defined type 12", "press RCV_TYPE",
-                           "set RCV_NEW_EXTRA=0xAA, 0xBB", "press RCV_APPEND", "get RCV_EXTRA_LIST",
-                           "get RCV_NEW_EXTRA"},
-                          dir.path());
+  const StationRun run = Station(
+      {"set MAIN_DUTIP=10.0.0.7", "get MAIN_DUTIP", "set MAIN_COMPORT=5", "get MAIN_COMPORT",
+       "set BASIC_REF_LON=-11.25", "get BASIC_REF_LON", "set MOVING_WAYPOINTS=48.1, 11.5, 520",
+       "get MOVING_WAYPOINTS", "set RCV_GPSINIT=0x01;\\n0x02", "get RCV_GPSINIT", "set RCV_TYPE=1",
+       "press RCV_TYPE", "get RCV_EXTRA_LIST", "set RCV_TYPE=12: user-defined type 12",
+       "press RCV_TYPE", "set RCV_NEW_EXTRA=0xAA, 0xBB", "press RCV_APPEND", "get RCV_EXTRA_LIST",
+       "get RCV_NEW_EXTRA"},
+      dir.path());
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "MAIN_DUTIP=10.0.0.7\n"
-            "MAIN_COMPORT=5\n"
-            "BASIC_REF_LON=-11.250000\n"
-            "MOVING_WAYPOINTS=48.1, 11.5, 520\n"
-            "RCV_GPSINIT=0x01;\\n0x02\n"
-            "RCV_EXTRA_LIST[0]=0x24, 0x50, 0x4F, 0x52, 0x5A, 0x42, 0x2C, 0x5A, 0x44, 0x41, 0x2C, 0x31, "
-            "0x2A, 0x33, 0x42, 0x0D, 0x0A\n"
-            "RCV_EXTRA_LIST[0]=0xAA, 0xBB\n"
-            "RCV_NEW_EXTRA=\n");
+  EXPECT_EQ(
+      run.out,
+      "MAIN_DUTIP=10.0.0.7\n"
+      "MAIN_COMPORT=5\n"
+      "BASIC_REF_LON=-11.250000\n"
+      "MOVING_WAYPOINTS=48.1, 11.5, 520\n"
+      "RCV_GPSINIT=0x01;\\n0x02\n"
+      "RCV_EXTRA_LIST[0]=0x24, 0x50, 0x4F, 0x52, 0x5A, 0x42, 0x2C, 0x5A, 0x44, 0x41, 0x2C, 0x31, "
+      "0x2A, 0x33, 0x42, 0x0D, 0x0A\n"
+      "RCV_EXTRA_LIST[0]=0xAA, 0xBB\n"
+      "RCV_NEW_EXTRA=\n");
 }
 
 TEST(StationActions, QuitEndsTheRunAndWritesNothing) {
@@ -133,7 +136,8 @@ TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
     std::vector<std::string> args;
     std::string message;
   } cases[] = {
-      {{"--do", "get NO_SUCH_CONTROL", "--do", "get MAIN_DUTIP"}, "unknown control NO_SUCH_CONTROL"},
+      {{"--do", "get NO_SUCH_CONTROL", "--do", "get MAIN_DUTIP"},
+       "unknown control NO_SUCH_CONTROL"},
       {{"--do", "jump MAIN_QUIT"}, "unknown action"},
       {{"--do", "set MAIN_DUTIP"}, "CONTROL=VALUE"},
       {{"--do", "set BASIC_REF_LAT=95"}, "outside"},
@@ -141,7 +145,8 @@ TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
       {{"--do", "set RCV_TYPE=21"}, "no item"},
       {{"--do", "press MAIN_COMPORT"}, "no callback"},
       // Types below 10 hide the editing group: the operator cannot append.
-      {{"--do", "set RCV_TYPE=3", "--do", "press RCV_TYPE", "--do", "press RCV_APPEND"}, "RCV_APPEND is hidden"},
+      {{"--do", "set RCV_TYPE=3", "--do", "press RCV_TYPE", "--do", "press RCV_APPEND"},
+       "RCV_APPEND is hidden"},
       {{"--bogus"}, "unknown option"},
       {{"--workdir", "/nonexistent/dir"}, "--workdir"},
   };
@@ -160,22 +165,27 @@ TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
 // the station keeps numbers in the C locale.
 TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
   TempDir dir;
-  if (std::system("command -v localedef >/dev/null 2>&1") != 0) GTEST_SKIP() << "localedef is missing";
+  if (std::system("command -v localedef >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "localedef is missing";
   const fs::path locales = dir.path() / "locales";
   fs::create_directories(locales);
-  const std::string make = "localedef -i de_DE -f UTF-8 " + Quote(locales / "de_DE.UTF-8") + " >/dev/null 2>&1";
+  const std::string make =
+      "localedef -i de_DE -f UTF-8 " + Quote(locales / "de_DE.UTF-8") + " >/dev/null 2>&1";
   std::system(make.c_str());
   const std::string env = "LOCPATH=" + Quote(locales) + " LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8";
   const StationRun probe = Shell("/usr/bin/printf '%.1f' 1.5", dir.path(), env);
-  if (probe.out != "1,5") GTEST_SKIP() << "no decimal-comma locale could be made (" << probe.out << ")";
+  if (probe.out != "1,5")
+    GTEST_SKIP() << "no decimal-comma locale could be made (" << probe.out << ")";
 
   std::ofstream(dir.path() / "CONFIG.INI")
-      << "BASIC=Y;25;8;0;0;0;4;AUTO;AUTO;AUTO;120.500000;48.117300;11.516700;520.000000;1000.000000;0.000000;\r\n";
-  const StationRun run = Station({"get BASIC_REF_LAT", "get BASIC_MAX_FIXTIME", "set BASIC_REF_LON=-0.000001",
-                           "get BASIC_REF_LON"},
-                          dir.path(), env);
+      << "BASIC=Y;25;8;0;0;0;4;AUTO;AUTO;AUTO;120.500000;48.117300;11.516700;520.000000;1000."
+         "000000;0.000000;\r\n";
+  const StationRun run = Station({"get BASIC_REF_LAT", "get BASIC_MAX_FIXTIME",
+                                  "set BASIC_REF_LON=-0.000001", "get BASIC_REF_LON"},
+                                 dir.path(), env);
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "BASIC_REF_LAT=48.117300\nBASIC_MAX_FIXTIME=120.500000\nBASIC_REF_LON=-0.000001\n");
+  EXPECT_EQ(run.out,
+            "BASIC_REF_LAT=48.117300\nBASIC_MAX_FIXTIME=120.500000\nBASIC_REF_LON=-0.000001\n");
 }
 
 // The main window on a real X server (Xvfb): the station runs with a display,
@@ -190,14 +200,22 @@ TEST(StationWindow, MainWindowIsDrawnOnAnXServer) {
   const fs::path shot = dir.path() / "screen.png";
   const fs::path display = dir.path() / "display";
   const std::string script =
-      "Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>" + Quote(display) + " 2>/dev/null & xvfb=$!\n"
-      "for i in $(seq 1 100); do [ -s " + Quote(display) + " ] && break; sleep 0.1; done\n"
-      "export DISPLAY=:$(cat " + Quote(display) + ")\n"
-      + Quote(kStation) + " --workdir " + Quote(dir.path()) + " & pid=$!\n"
+      "Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>" + Quote(display) +
+      " 2>/dev/null & xvfb=$!\n"
+      "for i in $(seq 1 100); do [ -s " +
+      Quote(display) +
+      " ] && break; sleep 0.1; done\n"
+      "export DISPLAY=:$(cat " +
+      Quote(display) + ")\n" + Quote(kStation) + " --workdir " + Quote(dir.path()) +
+      " & pid=$!\n"
       "colors=0\n"
       "for i in $(seq 1 150); do\n"
-      "  if import -window root " + Quote(shot) + " 2>/dev/null; then\n"
-      "    colors=$(identify -format %k " + Quote(shot) + ")\n"
+      "  if import -window root " +
+      Quote(shot) +
+      " 2>/dev/null; then\n"
+      "    colors=$(identify -format %k " +
+      Quote(shot) +
+      ")\n"
       "    [ \"$colors\" -gt 32 ] && break\n"
       "  fi\n"
       "  sleep 0.2\n"
@@ -206,8 +224,10 @@ TEST(StationWindow, MainWindowIsDrawnOnAnXServer) {
       "kill $pid; wait $pid\n"
       "kill $xvfb; wait $xvfb\n"
       "echo colors=$colors\n";
-  const StationRun run = Shell("sh -c " + Quote(script), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY");
-  EXPECT_NE(run.out.find("alive"), std::string::npos) << "the station kept running: " << run.out << run.err;
+  const StationRun run =
+      Shell("sh -c " + Quote(script), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY");
+  EXPECT_NE(run.out.find("alive"), std::string::npos)
+      << "the station kept running: " << run.out << run.err;
   const auto at = run.out.rfind("colors=");
   const int colors = at == std::string::npos ? 0 : std::atoi(run.out.c_str() + at + 7);
   EXPECT_GT(colors, 32) << "blank screen: " << run.out << run.err;

@@ -1,9 +1,9 @@
+#include "platform/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
-
-#include "platform/clock.h"
 
 // The scale is read once per process, so these bounds hold for any scale the
 // environment sets: they compare clocks against each other, not wall time.

@@ -1,5 +1,7 @@
 // The panel layer off-screen: loading and its contract checks, values across
 // control kinds, text boxes, lists, tab pages, commit events and the loop.
+#include "platform/ui.h"
+
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
@@ -9,11 +11,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
-
 #include <string>
 #include <vector>
 
-#include "platform/ui.h"
 #include "platform/ui_internal.h"
 
 namespace {
@@ -22,10 +22,12 @@ enum { PROBE = 1, PAGE_A = 2 };
 enum { P_TEXT = 10, P_INT, P_REAL, P_BOX, P_RING, P_LIST, P_BUTTON, P_TAB, P_GROUP, P_PAGE_TEXT };
 
 constexpr ControlEntry kProbeControls[] = {
-    {PROBE, PROBE, "Probe"},       {PROBE, P_TEXT, "P_TEXT"},     {PROBE, P_INT, "P_INT"},
-    {PROBE, P_REAL, "P_REAL"},     {PROBE, P_BOX, "P_BOX"},       {PROBE, P_RING, "P_RING"},
-    {PROBE, P_LIST, "P_LIST"},     {PROBE, P_BUTTON, "P_BUTTON"}, {PROBE, P_TAB, "P_TAB"},
-    {PROBE, P_GROUP, "P_GROUP"},   {PROBE, PAGE_A, "PAGE_A"},     {PAGE_A, P_PAGE_TEXT, "P_PAGE_TEXT"},
+    {PROBE, PROBE, "Probe"},   {PROBE, P_TEXT, "P_TEXT"},
+    {PROBE, P_INT, "P_INT"},   {PROBE, P_REAL, "P_REAL"},
+    {PROBE, P_BOX, "P_BOX"},   {PROBE, P_RING, "P_RING"},
+    {PROBE, P_LIST, "P_LIST"}, {PROBE, P_BUTTON, "P_BUTTON"},
+    {PROBE, P_TAB, "P_TAB"},   {PROBE, P_GROUP, "P_GROUP"},
+    {PROBE, PAGE_A, "PAGE_A"}, {PAGE_A, P_PAGE_TEXT, "P_PAGE_TEXT"},
 };
 constexpr PanelContract kProbeContract = {"probe.uir", kProbeControls, std::size(kProbeControls)};
 
@@ -109,10 +111,13 @@ TEST_F(PanelLayer, LoadFailsLoudlyNamingTheFault) {
     std::string xml;
     std::string message;
   } cases[] = {
-      {"unknown callback", Replaced(kProbeXml, "<string>ProbeCallback</string>", "<string>NoSuchCallback</string>"),
+      {"unknown callback",
+       Replaced(kProbeXml, "<string>ProbeCallback</string>", "<string>NoSuchCallback</string>"),
        "NoSuchCallback"},
-      {"missing control", Replaced(kProbeXml, "name=\"P_LIST\"", "name=\"P_LIST_OLD\""), "has no control P_LIST"},
-      {"missing control on a page", Replaced(kProbeXml, "name=\"P_PAGE_TEXT\"", "name=\"X\""), "P_PAGE_TEXT"},
+      {"missing control", Replaced(kProbeXml, "name=\"P_LIST\"", "name=\"P_LIST_OLD\""),
+       "has no control P_LIST"},
+      {"missing control on a page", Replaced(kProbeXml, "name=\"P_PAGE_TEXT\"", "name=\"X\""),
+       "P_PAGE_TEXT"},
       {"not a panel file", "<ui version=\"4.0\"><widget", "probe.uir"},
   };
   for (const Case& c : cases) {
