@@ -1,5 +1,7 @@
 // Starts qarn-emu on a free port for a test or a benchmark and stops it
-// again. The emulator prints "... listening on port N" once it listens.
+// again. The emulator prints "... listening on port N" once it listens. Each
+// emulator gets a fresh GNSS_COM_DIR of its own (removed at Stop), so that
+// emulators started side by side never share a receiver link.
 #pragma once
 
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,12 @@ class EmulatorProcess {
       if (std::strncmp(*e, "GNSS_TIME_SCALE=", 16) != 0) env.emplace_back(*e);
     }
     env.push_back("GNSS_TIME_SCALE=" + timeScale_);
+    char comDir[] = "/tmp/qarn-emu-com-XXXXXX";
+    if (::mkdtemp(comDir)) {
+      comDir_ = comDir;
+      std::erase_if(env, [](const std::string& e) { return e.rfind("GNSS_COM_DIR=", 0) == 0; });
+      env.push_back("GNSS_COM_DIR=" + comDir_);
+    }
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -108,6 +117,11 @@ class EmulatorProcess {
     }
     if (output_ >= 0) ::close(output_);
     output_ = -1;
+    if (!comDir_.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(comDir_, ignored);
+      comDir_.clear();
+    }
   }
 
  private:
@@ -122,4 +136,5 @@ class EmulatorProcess {
   pid_t pid_ = -1;
   int output_ = -1;
   int port_ = 0;
+  std::string comDir_;
 };

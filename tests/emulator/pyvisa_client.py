@@ -5,9 +5,11 @@ Starts qarn-emu on a free port, opens TCPIP::127.0.0.1::<port>::SOCKET,
 exchanges *IDN?, a set-up command followed by *OPC?, and SYST:ERR?, and exits
 non-zero on the first mismatch.
 """
+import os
 import re
 import subprocess
 import sys
+import tempfile
 
 import pyvisa
 
@@ -16,7 +18,10 @@ def main():
     if len(sys.argv) != 2:
         print(__doc__)
         return 2
-    emulator = subprocess.Popen([sys.argv[1], "--port", "0"], stdout=subprocess.PIPE, text=True)
+    com_dir = tempfile.TemporaryDirectory(prefix="qarn-emu-com-")
+    environment = dict(os.environ, GNSS_COM_DIR=com_dir.name)
+    emulator = subprocess.Popen([sys.argv[1], "--port", "0"], stdout=subprocess.PIPE, text=True,
+                                env=environment)
     try:
         line = emulator.stdout.readline()
         found = re.search(r"listening on port (\d+)", line)
@@ -56,6 +61,7 @@ def main():
     finally:
         emulator.terminate()
         emulator.wait(timeout=10)
+        com_dir.cleanup()
 
 
 if __name__ == "__main__":
