@@ -118,7 +118,7 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
   RegisterSystemCallbacks();
   MainPanelHandle = LoadPanel(0, "GNSS_UI_MENU.uir", MAINPANEL);
   if (MainPanelHandle < 0) {
-    std::fprintf(stderr, "gnss-station: cannot load the main panel: %s\n", UiLastError().c_str());
+    std::fprintf(stderr, "gnss-station: cannot load the main panel, stopping\n");
     return -1;
   }
   ShowReceiverProfile();

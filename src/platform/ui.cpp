@@ -51,8 +51,9 @@ int Fail(int code, const std::string& message) {
 }
 
 namespace {
-// A failed load is the caller's to report (it has UiLastError).
+// A panel that cannot load is reported at once, whoever loads it.
 int LoadFailed(int code, const std::string& message) {
+  Fail(code, "LoadPanel: " + message);
   State().lastError = message;
   return code;
 }
