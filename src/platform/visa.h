@@ -6,7 +6,12 @@
 // Raw sockets: a message sent ends with LF (one that does not gets one); a
 // message read ends at LF; bytes beyond a read's count stay for the next read;
 // a read returns at the time-out with what it has and VI_ERROR_TMO; a
-// connection the peer closed fails at once.
+// connection the peer closed fails at once (VI_ERROR_CONN_LOST). Opening
+// gives up after `openTimeout` ms (3000 when 0). Time-outs are real
+// milliseconds: GNSS_TIME_SCALE does not touch instrument time.
+//
+// VXI-11 (INSTR) resources are refused with VI_ERROR_NSUP_OPER for now;
+// viStatusDesc on the resource manager then says so.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +71,8 @@ ViStatus viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value);
 // message.
 ViStatus viPrintf(ViSession session, const char* format, ...) __attribute__((format(printf, 2, 3)));
 ViStatus viWrite(ViSession session, const ViByte* buffer, ViUInt32 count, ViUInt32* written);
+// VI_SUCCESS when the LF came, VI_SUCCESS_MAX_CNT when `count` bytes came
+// first, VI_ERROR_TMO or VI_ERROR_CONN_LOST with whatever came before.
 ViStatus viRead(ViSession session, ViByte* buffer, ViUInt32 count, ViUInt32* received);
 // Reads one answer (up to its LF) and parses it. Supported formats: "%t"
 // (char*, the whole answer up to its message end; the buffer must hold 1024
@@ -78,6 +85,9 @@ ViStatus viScanf(ViSession session, const char* format, ...);
 // Writes `writeFormat` (no arguments are taken for it) as one message, then
 // reads with `readFormat` as viScanf does.
 ViStatus viQueryf(ViSession session, const char* writeFormat, const char* readFormat, ...);
+// VI_READ_BUF or VI_READ_BUF_DISCARD drop every unread byte (those already
+// arrived included); writes are never held back, so VI_WRITE_BUF has nothing
+// to do.
 ViStatus viFlush(ViSession session, ViUInt16 mask);
 // `description` must hold 256 bytes. When `object` is the session (or
 // resource manager) whose last failure was `status`, the reason is added in
