@@ -26,9 +26,10 @@ constexpr int kBitsPerByte = 10;
 // The pacing timer's period (real time): small enough that a reader sees a
 // stream rather than bursts, large enough to cost nothing.
 constexpr int kPaceMilliseconds = 20;
-// Bytes of output held for a reader that is not keeping up; beyond this a
-// new epoch is dropped whole, as a receiver's transmit buffer overflows.
-constexpr std::size_t kOutQueueCapacity = 4096;
+// Epochs of line time the output may lag behind: beyond this a new epoch is
+// dropped whole, as a receiver's transmit buffer overflows, rather than
+// reaching the reader seconds late.
+constexpr std::size_t kQueuedEpochs = 2;
 // One read from the pseudo-terminal.
 constexpr std::size_t kReadChunk = 4096;
 // C/N0 of a satellite radiated at the reference power P: P + 174 dBm/Hz
@@ -109,8 +110,8 @@ std::string Printable(const char* data, std::size_t size) {
 }  // namespace
 
 VirtualReceiver::VirtualReceiver(SimulatorModel& model, VirtualReceiverOptions options)
-    : model_(model), options_(std::move(options)) {
-  for (const char* s : kSentences) sentenceRates_[s] = 1;
+    : model_(model), startOptions_(options), options_(std::move(options)) {
+  RestoreDefaults();
   epochTimer_.setSingleShot(true);
   epochTimer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&epochTimer_, &QTimer::timeout, [this] { OnEpoch(); });
@@ -177,6 +178,17 @@ void VirtualReceiver::Plug(bool plugged) {
 void VirtualReceiver::ClearFaults() {
   faults_ = ReceiverFaults{};
   Plug(true);
+}
+
+void VirtualReceiver::RestoreDefaults() {
+  for (const char* s : kSentences) sentenceRates_[s] = 1;
+  systemsEnabled_ = kSystemGps | kSystemGalileo | kSystemGlonass;
+}
+
+void VirtualReceiver::ResetLab() {
+  ClearFaults();
+  options_ = startOptions_;
+  RestoreDefaults();
 }
 
 void VirtualReceiver::Reset(ResetKind kind, const char* why) {
@@ -447,7 +459,7 @@ void VirtualReceiver::Emit(const EpochReport& epoch) {
       bytes.push_back(c);
     }
   }
-  if (outQueue_.size() + bytes.size() > kOutQueueCapacity) return;  // transmit buffer full
+  if (!outQueue_.empty() && outQueue_.size() + bytes.size() > kQueuedEpochs * budget) return;
   Queue(bytes);
 }
 
@@ -508,8 +520,7 @@ void VirtualReceiver::Act(const ReceiverCommand& c) {
       Log("--", "GNSS started");
       break;
     case Kind::RestoreDefaults:
-      for (const char* s : kSentences) sentenceRates_[s] = 1;
-      systemsEnabled_ = kSystemGps | kSystemGalileo | kSystemGlonass;
+      RestoreDefaults();
       Log("--", "default configuration restored");
       break;
     case Kind::SentenceRate:
@@ -550,7 +561,8 @@ class VirtualReceiverModule : public EmuModule {
   void AddOptions(QCommandLineParser& parser) override {
     parser.addOption({"com-dir", "Directory of the COM<n> links (default $GNSS_COM_DIR, else COM).", "dir"});
     parser.addOption({"com", "Number n of the receiver's link COM<n> (default 3).", "n", "3"});
-    parser.addOption({"rate", "Receiver epochs per second, 1 to 10 (default 1).", "hz", "1"});
+    parser.addOption({"rate", "Receiver epochs per second, 1 to 10 (default 1); above 1 Hz a full "
+                      "epoch needs a faster line than 9600 baud (--baud).", "hz", "1"});
     parser.addOption({"noise", "Bound of the receiver's position error in metres, horizontal and "
                       "vertical (default 3).", "m", "3"});
     parser.addOption({"ttff", "Seconds from a cold start to the first fix (default 30).", "s", "30"});
@@ -604,7 +616,7 @@ class VirtualReceiverModule : public EmuModule {
 void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   ScpiCommandTable& t = instrument.Commands();
   instrument.AddLabResetHook([this] {
-    if (receiver_) receiver_->ClearFaults();
+    if (receiver_) receiver_->ResetLab();
   });
   using R = VirtualReceiver;
 

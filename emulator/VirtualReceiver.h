@@ -2,6 +2,27 @@
 // answers on a pseudo-terminal (linked as COM<n>) with NMEA at its epoch rate,
 // takes UBX and NMEA commands (cold, warm and hot starts, sentence rates,
 // systems), and plays the faults that EMULator:RECeiver: commands arrange.
+//
+// Options: --com-dir DIR (else $GNSS_COM_DIR, else ./COM), --com N (3),
+// --rate HZ (1), --noise M (3), --ttff S (30), --hot-ttff S (3), --baud (9600).
+// Times are lab seconds: GNSS_TIME_SCALE shortens them like every other.
+//
+// SCPI (EMULator:RECeiver:...), each setting also as a query:
+//   PORT? LINK? FIX?            slave device, COM link, last fix mode (1/2/3)
+//   COLD | WARM | HOT           restart as the receiver's own commands do
+//   TTFF[:COLD] s, TTFF:HOT s, NOISe m, RATE hz
+//   FAULt:NODate ON|OFF         neither ZDA nor RMC
+//   FAULt:GARBage ON|OFF        random bytes between sentences
+//   FAULt:SILent ON|OFF         nothing at all on the port
+//   FAULt:UNPLug ON|OFF         port closed and link removed / back (new device)
+//   FAULt:GALSpread dB[,ONCE]   used Galileo C/N0 that far apart (ONCE: until a restart)
+//   FAULt:UNUSable n            n tracked satellites kept out of the solution
+//   FAULt:DATE days             dates reported that many days off
+//   FAULt:GSVLength n           the first GSV group claims n messages
+//   FAULt:CLEar                 all off and plugged in
+// EMULator:RESet clears the faults and takes the settings and the receiver's
+// configuration (sentence rates, systems) back to those it started with.
+// The faults survive *RST: a station resets the simulator at every launch.
 #pragma once
 
 #include <QSocketNotifier>
@@ -61,6 +82,7 @@ class VirtualReceiver {
   void Reset(ResetKind kind, const char* why);
   void Plug(bool plugged);
   void ClearFaults();
+  void ResetLab();
   ReceiverFaults& Faults() { return faults_; }
   VirtualReceiverOptions& Options() { return options_; }
   int LastFixMode() const { return lastFixMode_; }
@@ -75,6 +97,7 @@ class VirtualReceiver {
 
   double LabSeconds() const;
   double RequiredTtff() const;
+  void RestoreDefaults();
   void ScheduleEpoch();
   void OnEpoch();
   EpochReport BuildEpoch(double gpsSeconds);
@@ -89,6 +112,7 @@ class VirtualReceiver {
   void Log(const char* direction, const std::string& text) const;
 
   SimulatorModel& model_;
+  const VirtualReceiverOptions startOptions_;
   VirtualReceiverOptions options_;
   ReceiverFaults faults_;
   Pty pty_;

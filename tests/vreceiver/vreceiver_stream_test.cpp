@@ -511,4 +511,50 @@ TEST(ReceiverLogTest, ReceivedBytesAreInTheTranscript) {
   EXPECT_TRUE(lab.emu.WaitForOutput("*IDN?", 5));
 }
 
+// Where the link goes: ./COM by default, $GNSS_COM_DIR when set, --com-dir
+// over both; --com picks the number. It points at a terminal device and
+// leaves with the emulator.
+struct LinkCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string environment;  // GNSS_COM_DIR relative to the working directory, "" for unset
+  std::string expected;     // relative to the working directory
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkTest : public testing::TestWithParam<LinkCase> {};
+
+TEST_P(LinkTest, PlacedWhereAskedAndRemovedAtExit) {
+  char pattern[] = "/tmp/vreceiver-link-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  std::vector<std::string> args{QARN_EMU_PATH, "--port", "0"};
+  args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+  std::vector<std::string> env{"GNSS_TIME_SCALE=0.05", "GNSS_COM_DIR="};
+  if (!GetParam().environment.empty()) env.back() += dir + "/" + GetParam().environment;
+  const std::string link = dir + "/" + GetParam().expected;
+  {
+    vrx::Child emu;
+    std::string error;
+    ASSERT_TRUE(emu.Spawn(args, env, dir, &error)) << error;
+    ASSERT_TRUE(emu.WaitForOutput("listening on port ", 10)) << emu.Output();
+    ASSERT_TRUE(vrx::fs::is_symlink(link)) << link;
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_TRUE(fd >= 0 && ::isatty(fd));
+    if (fd >= 0) ::close(fd);
+    emu.Stop();
+  }
+  EXPECT_FALSE(vrx::fs::exists(vrx::fs::symlink_status(link)));
+  std::error_code ignored;
+  vrx::fs::remove_all(dir, ignored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinkTest,
+    testing::Values(LinkCase{"default", {}, "", "COM/COM3"},
+                    LinkCase{"environment", {}, "ports", "ports/COM3"},
+                    LinkCase{"option_over_environment", {"--com-dir", "mine", "--com", "7"}, "ports", "mine/COM7"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
