@@ -6,6 +6,9 @@
 //   EMULator:SILent ON|OFF            withhold every answer but EMULator: ones
 //   EMULator:OPC:DELay <ms>           answer *OPC? that many real ms later
 //   EMULator:ERRor[:ADD] <n>[,"text"] put an entry in the error queue
+//   EMULator:ANSWer:MODE NORMal|GARBage|NOLF|EXTRa
+//                                     answers as they should be, replaced by
+//                                     garbage, without LF, or sent twice
 //   EMULator:CONNection:DROP          close every connection after this message
 //   EMULator:CONNection:DROP:AFTer <n> the n-th later message closes its connection
 //   EMULator:RESet                    clear every arranged fault
@@ -98,6 +101,22 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
       return;
     }
     c.Instrument().Faults().dropAfterMessages = static_cast<int>(*n);
+  });
+  t.Add("EMULator:ANSWer:MODE", [](ScpiCall& c) {
+    auto mode = c.Keyword(0);
+    if (!mode) return;
+    static const std::pair<const char*, AnswerFault> kModes[] = {
+        {"NORM", AnswerFault::None},      {"NORMAL", AnswerFault::None},
+        {"GARB", AnswerFault::Garbage},   {"GARBAGE", AnswerFault::Garbage},
+        {"NOLF", AnswerFault::NoLineFeed}, {"EXTR", AnswerFault::Extra},
+        {"EXTRA", AnswerFault::Extra}};
+    for (const auto& [name, fault] : kModes) {
+      if (*mode == name) {
+        c.Instrument().Faults().answerFault = fault;
+        return;
+      }
+    }
+    c.Error(scpi_error::kIllegalParameterValue, "Illegal parameter value");
   });
   t.Add("EMULator:TIME:SCALe?", [](ScpiCall& c) {
     c.Reply(FormatNumber(c.Instrument().Model().TimeScale()));

@@ -317,6 +317,31 @@ void ScpiInstrument::ResetLab() {
 
 // ---- ScpiSession ------------------------------------------------------------
 
+namespace {
+
+void SpoilAnswer(AnswerFault fault, ScpiSession::Outcome* outcome) {
+  switch (fault) {
+    case AnswerFault::None: break;
+    case AnswerFault::Garbage: {
+      // A fixed scramble of the answer: any byte but LF, as long as it.
+      std::string garbage = outcome->answer;
+      if (garbage.size() < 8) garbage.resize(8, '?');
+      unsigned state = 0x9E3779B9u;
+      for (char& c : garbage) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+        if (c == '\n') c = '\x7f';
+      }
+      outcome->answer = garbage;
+      break;
+    }
+    case AnswerFault::NoLineFeed: outcome->noLineFeed = true; break;
+    case AnswerFault::Extra: outcome->answer += "\n" + outcome->answer; break;
+  }
+}
+
+}  // namespace
+
 ScpiSession::Outcome ScpiSession::Execute(std::string_view message) {
   Outcome outcome;
   LabFaults& faults = instrument_.Faults();
@@ -328,6 +353,7 @@ ScpiSession::Outcome ScpiSession::Execute(std::string_view message) {
 
   path_.clear();  // every message starts at the root
   std::vector<std::string> answers;
+  bool emulatorMessage = false;
   for (std::string_view unit : SplitOutsideQuotes(message, ';')) {
     unit = Trim(unit);
     if (unit.empty()) continue;
@@ -388,6 +414,7 @@ ScpiSession::Outcome ScpiSession::Execute(std::string_view message) {
     (*match->handler)(call);
 
     const bool emulatorCommand = !common && Upper(resolved.front()).rfind("EMUL", 0) == 0;
+    emulatorMessage = emulatorMessage || emulatorCommand;
     if (call.HasReply() && (!faults.silent || emulatorCommand)) {
       answers.push_back(call.ReplyText());
     }
@@ -403,6 +430,7 @@ ScpiSession::Outcome ScpiSession::Execute(std::string_view message) {
       if (i) outcome.answer += ';';
       outcome.answer += answers[i];
     }
+    if (!emulatorMessage) SpoilAnswer(faults.answerFault, &outcome);
   }
   return outcome;
 }

@@ -135,8 +135,17 @@ class ErrorQueue {
   std::deque<std::pair<int, std::string>> entries_;
 };
 
+// How the instrument spoils its answers (EMULator:ANSWer:MODE).
+enum class AnswerFault {
+  None,
+  Garbage,     // bytes of no meaning (never LF) in place of the answer, then LF
+  NoLineFeed,  // the answer without its LF
+  Extra,       // the answer twice: more than was asked
+};
+
 // Faults the lab arranges through EMULator: commands.
 struct LabFaults {
+  AnswerFault answerFault = AnswerFault::None;
   bool silent = false;        // answers to everything but EMULator: queries are withheld
   int opcDelayMs = 0;         // *OPC? answers this much later (real milliseconds)
   int dropAfterMessages = -1; // the n-th further message received drops its connection
@@ -179,6 +188,7 @@ class ScpiSession {
     int delayMs = 0;
     bool dropConnection = false; // close this connection instead of answering
     bool dropAll = false;        // close every connection
+    bool noLineFeed = false;     // send the answer without its LF
   };
   // Runs one message (without its LF; a trailing CR is ignored).
   Outcome Execute(std::string_view message);

@@ -112,8 +112,9 @@ void ScpiConnection::Handle(const QByteArray& message) {
   if (outcome.hasAnswer) {
     if (outcome.delayMs > 0) {
       busy_ = true;
-      QTimer::singleShot(outcome.delayMs, this, [this, answer = outcome.answer, dropAll = outcome.dropAll] {
-        Send(answer);
+      QTimer::singleShot(outcome.delayMs, this, [this, answer = outcome.answer, dropAll = outcome.dropAll,
+                                                 lineFeed = !outcome.noLineFeed] {
+        Send(answer, lineFeed);
         busy_ = false;
         if (dropAll) {
           server_.CloseAllConnections();
@@ -124,7 +125,7 @@ void ScpiConnection::Handle(const QByteArray& message) {
       });
       return;
     }
-    Send(outcome.answer);
+    Send(outcome.answer, !outcome.noLineFeed);
   }
   if (outcome.dropAll) {
     if (log_) Log("--", "dropping every connection (arranged fault)");
@@ -133,11 +134,11 @@ void ScpiConnection::Handle(const QByteArray& message) {
   }
 }
 
-void ScpiConnection::Send(const std::string& answer) {
+void ScpiConnection::Send(const std::string& answer, bool lineFeed) {
   if (socket_->state() != QAbstractSocket::ConnectedState) return;
   QByteArray bytes(answer.data(), static_cast<qsizetype>(answer.size()));
   if (log_) Log("->", bytes);
-  bytes.append('\n');
+  if (lineFeed) bytes.append('\n');
   socket_->write(bytes);
   socket_->flush();
 }

@@ -49,7 +49,7 @@ class ScpiConnection : public QObject {
   void OnReadyRead();
   void Pump();
   void Handle(const QByteArray& message);
-  void Send(const std::string& answer);
+  void Send(const std::string& answer, bool lineFeed = true);
   void Log(const char* direction, const QByteArray& text) const;
 
   ScpiServer& server_;

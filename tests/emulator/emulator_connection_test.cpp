@@ -113,6 +113,27 @@ TEST_F(EmulatorConnections, SlowOperationCompleteArrivesLate) {
   EXPECT_EQ(Query(station, "SOUR:BB:GPS:STAT?"), "1\n") << "later messages wait their turn";
 }
 
+TEST_F(EmulatorConnections, SpoiledAnswersReachTheStationAsArranged) {
+  const ViSession station = Open(300);
+  ViStatus status;
+
+  Write(control_, "EMUL:ANSWer:MODE GARBage");
+  const std::string garbage = Query(station, "*IDN?", &status);
+  EXPECT_EQ(status, VI_SUCCESS) << "garbage still ends with LF";
+  EXPECT_THAT(garbage, ::testing::Not(HasSubstr("QARN")));
+  EXPECT_EQ(garbage.find('\n'), garbage.size() - 1);
+
+  Write(control_, "EMUL:ANSWer:MODE NOLF");
+  EXPECT_EQ(Query(station, "*IDN?", &status), "Emulated Lab,QARN,100001,qarn-emu 1.0");
+  EXPECT_EQ(status, VI_ERROR_TMO) << "without LF the read ends at its time-out";
+
+  Write(control_, "EMUL:ANSWer:MODE EXTRa");
+  EXPECT_EQ(Query(station, "SOUR:BB:GPS:SAT:COUNT?"), "4\n");
+  Write(control_, "EMUL:ANSWer:MODE NORMal");
+  EXPECT_EQ(Query(station, "*IDN?"), "4\n") << "the answer nobody asked for comes first";
+  EXPECT_THAT(Read(station), HasSubstr(",QARN,"));
+}
+
 TEST_F(EmulatorConnections, ArrangedErrorsDrainOneByOne) {
   Write(control_, "EMUL:ERR:ADD -200,\"Execution error\";:EMUL:ERR:ADD -221,\"Settings conflict\"");
   const ViSession station = Open();
