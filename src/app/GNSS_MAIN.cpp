@@ -3,6 +3,7 @@
 // callbacks as the operator.
 #include "app/GNSS_MAIN.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -83,8 +84,55 @@ bool RunAction(const StationAction& action) {
 
 struct ActionRun {
   const std::vector<StationAction>* actions = nullptr;
+  std::string runTest;  // --run: the launch to press after the actions
   bool quitAfterLast = false;
 };
+
+// The verdict of one result indicator: 0 for a text beginning with "PASS",
+// 2 when the test never got to a verdict (the field is as --run left it, or
+// still "RUNNING.."), 1 for any other verdict.
+int VerdictOf(const char* indicator) {
+  int panel = 0, control = 0;
+  if (!FindControlByName(indicator, &panel, &control)) return kExitUsage;
+  const std::string result = CtrlValueAsText(panel, control);
+  if (result.empty() || result.rfind("RUNNING", 0) == 0) return kExitUsage;
+  return result.rfind("PASS", 0) == 0 ? 0 : 1;
+}
+
+// --run: presses the launch button, whose callback runs the test to its end,
+// and turns the verdicts on the settings pages into the exit code.
+int RunTestVerdict(const std::string& which) {
+  struct Launch {
+    const char* name;
+    const char* button;
+    std::vector<const char*> indicators;
+  };
+  static const Launch kLaunches[] = {
+      {"000", "MAIN_RUN000", {"BASIC_RESULT"}},
+      {"001", "MAIN_RUN001", {"MOVING_RESULT"}},
+      {"011", "MAIN_RUN011", {"BASIC_RESULT"}},
+      {"seq", "MAIN_RUNSEQ", {"BASIC_RESULT", "MOVING_RESULT"}},
+  };
+  for (const Launch& launch : kLaunches) {
+    if (which != launch.name) continue;
+    for (const char* indicator : launch.indicators) {
+      int panel = 0, control = 0;
+      if (FindControlByName(indicator, &panel, &control)) SetCtrlValFromText(panel, control, "");
+    }
+    if (!RunAction({StationAction::kPress, launch.button, ""})) return kExitUsage;
+    int verdict = 0;
+    for (const char* indicator : launch.indicators) {
+      const int code = VerdictOf(indicator);
+      if (code == kExitUsage || verdict == kExitUsage)
+        verdict = kExitUsage;
+      else
+        verdict = std::max(verdict, code);
+    }
+    return verdict;
+  }
+  ActionError("--run takes 000, 001, 011 or seq");
+  return kExitUsage;
+}
 
 // Runs from the event loop, like the operator's own events; a quit among the
 // actions ends the run there.
@@ -96,6 +144,10 @@ void RunActions(void* data) {
       QuitUserInterface(kExitUsage);
       return;
     }
+  }
+  if (!run.runTest.empty() && !IsQuitPending()) {
+    QuitUserInterface(RunTestVerdict(run.runTest));
+    return;
   }
   if (run.quitAfterLast && !IsQuitPending()) QuitUserInterface(0);
 }
@@ -126,8 +178,11 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
 
   ActionRun run;
   run.actions = &options.actions;
+  run.runTest = options.runTest;
   run.quitAfterLast = IsHeadless();
-  if (!options.actions.empty() || run.quitAfterLast) PostDeferredCall(RunActions, &run);
+  if (!options.actions.empty() || !run.runTest.empty() || run.quitAfterLast) {
+    PostDeferredCall(RunActions, &run);
+  }
   const int status = RunUserInterface();
   DiscardPanel(MainPanelHandle);
   return status;
@@ -136,13 +191,15 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
 // ---- Command line ---------------------------------------------------------------
 
 const char* StationUsage() {
-  return "usage: gnss-station [--headless] [--workdir DIR] [--do ACTION]...\n"
+  return "usage: gnss-station [--headless] [--workdir DIR] [--do ACTION]... [--run TEST]\n"
          "       gnss-station --decode-nmea FILE\n"
          "ACTION is one of:\n"
          "  set CONTROL=VALUE   give a control a value as if typed (no event)\n"
          "  press CONTROL       commit the control and run its callback\n"
          "  get CONTROL         print CONTROL=value (a list box: CONTROL[i]=item)\n"
          "  quit                press MAIN_QUIT\n"
+         "--run TEST (000, 001, 011 or seq) presses that launch button after the actions,\n"
+         "waits for the test and exits 0 on PASS, 1 on another verdict, 2 without one.\n"
          "A headless start (--headless, or no display) quits after the last action.\n";
 }
 

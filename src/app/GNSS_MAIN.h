@@ -31,6 +31,7 @@ bool ParseStationAction(const std::string& text, StationAction* action, std::str
 const char* StationUsage();
 
 // Start-up, event loop, shutdown. Returns -1 when the run-time or the main
-// panel cannot be brought up, 2 when an action of the front end fails, else
-// the status the event loop ended with (0 after the quit button).
+// panel cannot be brought up, 2 when an action of the front end fails, the
+// verdict's code after --run (0 PASS, 1 another verdict, 2 none), else the
+// status the event loop ended with (0 after the quit button).
 int StationMain(int argc, char* argv[], const StationOptions& options);

@@ -27,9 +27,5 @@ int main(int argc, char* argv[]) {
   }
   // Decoding a log needs no user interface.
   if (!options.decodeNmeaFile.empty()) return RunDecodeNmea(options.decodeNmeaFile.c_str());
-  if (!options.runTest.empty()) {
-    std::fprintf(stderr, "gnss-station: --run is not available in this build\n");
-    return kExitUsage;
-  }
   return StationMain(argc, argv, options);
 }

@@ -161,6 +161,20 @@ TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
   }
 }
 
+// --run presses the launch button and turns the verdict into the exit code; a
+// simulator that refuses the connection leaves no verdict: 2.
+TEST(StationActions, RunWithoutASimulatorEndsWithoutVerdict) {
+  for (const char* test : {"000", "001", "011", "seq"}) {
+    TempDir dir;
+    const StationRun run = Shell(
+        Quote(kStation) + " --headless --do 'set MAIN_DUTIP=127.0.0.1::1::SOCKET' --run " + test,
+        dir.path(), "GNSS_TIME_SCALE=0.05");
+    EXPECT_EQ(run.exitCode, 2) << test << ": " << run.err;
+    EXPECT_NE(run.out.find("Can not connect to QARN"), std::string::npos)
+        << test << ": " << run.out;
+  }
+}
+
 // Under a decimal-comma locale the C library would read "48.117300" as 48;
 // the station keeps numbers in the C locale.
 TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
