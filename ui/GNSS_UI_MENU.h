@@ -90,9 +90,10 @@ inline constexpr int kReceiverEditingGroup[] = {
 
 inline constexpr ControlEntry kGnssUiMenuControls[] = {
     {MAINPANEL, MAINPANEL, "MainPanel"},
-    {RECEIVER, RECEIVER, "RECEIVER"},
-    {BASIC, BASIC, "BASIC"},
-    {MOVING, MOVING, "MOVING"},
+    // The tab pages are controls of MainPanel and panels of their own.
+    {MAINPANEL, RECEIVER, "RECEIVER"},
+    {MAINPANEL, BASIC, "BASIC"},
+    {MAINPANEL, MOVING, "MOVING"},
     {MAINPANEL, MAIN_DUTIP, "MAIN_DUTIP"},
     {MAINPANEL, MAIN_LEVEL_OFFSET, "MAIN_LEVEL_OFFSET"},
     {MAINPANEL, MAIN_COMPORT, "MAIN_COMPORT"},
