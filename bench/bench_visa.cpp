@@ -49,8 +49,8 @@ Lab& SharedLab() {
 
 bool WriteText(ViSession session, const char* text) {
   ViUInt32 written;
-  return viWrite(session, reinterpret_cast<const ViByte*>(text), static_cast<ViUInt32>(std::strlen(text)),
-                 &written) == VI_SUCCESS;
+  return viWrite(session, reinterpret_cast<const ViByte*>(text),
+                 static_cast<ViUInt32>(std::strlen(text)), &written) == VI_SUCCESS;
 }
 
 // "*idn?" written with viWrite, the answer read with viRead.

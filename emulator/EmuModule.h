@@ -49,9 +49,10 @@ std::vector<std::unique_ptr<EmuModule>> CreateEmuModules();
 // QARN_EMU_MODULE(emu::VirtualReceiverModule).
 #define QARN_EMU_MODULE_CONCAT2(a, b) a##b
 #define QARN_EMU_MODULE_CONCAT(a, b) QARN_EMU_MODULE_CONCAT2(a, b)
-#define QARN_EMU_MODULE(ClassName)                                                     \
-  namespace {                                                                          \
-  [[maybe_unused]] const bool QARN_EMU_MODULE_CONCAT(qarnEmuModuleRegistered, __LINE__) = \
-      ::emu::RegisterEmuModule(                                                        \
-          [] { return std::unique_ptr<::emu::EmuModule>(new ClassName()); });          \
+#define QARN_EMU_MODULE(ClassName)                                                             \
+  namespace {                                                                                  \
+  [[maybe_unused]] const bool QARN_EMU_MODULE_CONCAT(qarnEmuModuleRegistered,                  \
+                                                     __LINE__) = ::emu::RegisterEmuModule([] { \
+    return std::unique_ptr<::emu::EmuModule>(new ClassName());                                 \
+  });                                                                                          \
   }

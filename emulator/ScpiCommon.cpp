@@ -48,10 +48,10 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
   t.Add("*ESR?", [](ScpiCall& c) { c.Reply("0"); });
   t.Add("*STB?", [](ScpiCall& c) { c.Reply(c.Instrument().Errors().Size() > 0 ? "4" : "0"); });
   t.Add("*TST?", [](ScpiCall& c) { c.Reply("0"); });
-  t.Add("SYSTem:ERRor[:NEXT]?", [](ScpiCall& c) { c.Reply(c.Instrument().Errors().PopFormatted()); });
-  t.Add("SYSTem:ERRor:COUNt?", [](ScpiCall& c) {
-    c.Reply(std::to_string(c.Instrument().Errors().Size()));
-  });
+  t.Add("SYSTem:ERRor[:NEXT]?",
+        [](ScpiCall& c) { c.Reply(c.Instrument().Errors().PopFormatted()); });
+  t.Add("SYSTem:ERRor:COUNt?",
+        [](ScpiCall& c) { c.Reply(std::to_string(c.Instrument().Errors().Size())); });
   t.Add("SYSTem:ERRor:ALL?", [](ScpiCall& c) {
     std::string all = c.Instrument().Errors().PopFormatted();
     while (c.Instrument().Errors().Size() > 0) all += "," + c.Instrument().Errors().PopFormatted();
@@ -63,7 +63,8 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
   t.Add("EMULator:SILent", [](ScpiCall& c) {
     if (auto on = c.Boolean(0)) c.Instrument().Faults().silent = *on;
   });
-  t.Add("EMULator:SILent?", [](ScpiCall& c) { c.Reply(c.Instrument().Faults().silent ? "1" : "0"); });
+  t.Add("EMULator:SILent?",
+        [](ScpiCall& c) { c.Reply(c.Instrument().Faults().silent ? "1" : "0"); });
   // Milliseconds of real time by which every *OPC? answer is held back.
   t.Add("EMULator:OPC:DELay", [](ScpiCall& c) {
     auto ms = c.Integer(0);
@@ -74,9 +75,8 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
     }
     c.Instrument().Faults().opcDelayMs = static_cast<int>(*ms);
   });
-  t.Add("EMULator:OPC:DELay?", [](ScpiCall& c) {
-    c.Reply(std::to_string(c.Instrument().Faults().opcDelayMs));
-  });
+  t.Add("EMULator:OPC:DELay?",
+        [](ScpiCall& c) { c.Reply(std::to_string(c.Instrument().Faults().opcDelayMs)); });
   // EMUL:ERR:ADD <code>,"<text>": one entry in the error queue.
   t.Add("EMULator:ERRor[:ADD]", [](ScpiCall& c) {
     auto code = c.Integer(0);
@@ -106,8 +106,8 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
     auto mode = c.Keyword(0);
     if (!mode) return;
     static const std::pair<const char*, AnswerFault> kModes[] = {
-        {"NORM", AnswerFault::None},      {"NORMAL", AnswerFault::None},
-        {"GARB", AnswerFault::Garbage},   {"GARBAGE", AnswerFault::Garbage},
+        {"NORM", AnswerFault::None},       {"NORMAL", AnswerFault::None},
+        {"GARB", AnswerFault::Garbage},    {"GARBAGE", AnswerFault::Garbage},
         {"NOLF", AnswerFault::NoLineFeed}, {"EXTR", AnswerFault::Extra},
         {"EXTRA", AnswerFault::Extra}};
     for (const auto& [name, fault] : kModes) {
@@ -118,9 +118,8 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
     }
     c.Error(scpi_error::kIllegalParameterValue, "Illegal parameter value");
   });
-  t.Add("EMULator:TIME:SCALe?", [](ScpiCall& c) {
-    c.Reply(FormatNumber(c.Instrument().Model().TimeScale()));
-  });
+  t.Add("EMULator:TIME:SCALe?",
+        [](ScpiCall& c) { c.Reply(FormatNumber(c.Instrument().Model().TimeScale())); });
 }
 
 }  // namespace emu

@@ -59,7 +59,7 @@ std::optional<double> ParseNumberWithUnit(std::string_view text) {
   if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
   const std::string unit = Upper(Trim(std::string_view(end, text.data() + text.size() - end)));
   static const std::pair<const char*, double> kUnits[] = {
-      {"", 1.0},     {"HZ", 1.0}, {"KHZ", 1e3}, {"MHZ", 1e6}, {"GHZ", 1e9},
+      {"", 1.0},    {"HZ", 1.0}, {"KHZ", 1e3}, {"MHZ", 1e6}, {"GHZ", 1e9},
       {"DBM", 1.0}, {"DB", 1.0}, {"S", 1.0},   {"MS", 1e-3}, {"US", 1e-6}};
   for (const auto& [name, factor] : kUnits) {
     if (unit == name) return value * factor;
@@ -269,7 +269,8 @@ std::optional<ScpiCommandTable::Match> ScpiCommandTable::Find(const std::vector<
         const size_t savedSuffixes = match.suffixes.size();
         const size_t savedChoices = match.choices.size();
         if (node.takesSuffix) match.suffixes.push_back(1);
-        if (node.alternatives.size() > 1) match.choices.push_back(node.alternatives.front().longForm);
+        if (node.alternatives.size() > 1)
+          match.choices.push_back(node.alternatives.front().longForm);
         if (walk(pi + 1, ti)) return true;
         match.suffixes.resize(savedSuffixes);
         match.choices.resize(savedChoices);
@@ -321,7 +322,8 @@ namespace {
 
 void SpoilAnswer(AnswerFault fault, ScpiSession::Outcome* outcome) {
   switch (fault) {
-    case AnswerFault::None: break;
+    case AnswerFault::None:
+      break;
     case AnswerFault::Garbage: {
       // A fixed scramble of the answer: any byte but LF, as long as it.
       std::string garbage = outcome->answer;
@@ -335,8 +337,12 @@ void SpoilAnswer(AnswerFault fault, ScpiSession::Outcome* outcome) {
       outcome->answer = garbage;
       break;
     }
-    case AnswerFault::NoLineFeed: outcome->noLineFeed = true; break;
-    case AnswerFault::Extra: outcome->answer += "\n" + outcome->answer; break;
+    case AnswerFault::NoLineFeed:
+      outcome->noLineFeed = true;
+      break;
+    case AnswerFault::Extra:
+      outcome->answer += "\n" + outcome->answer;
+      break;
   }
 }
 
@@ -359,7 +365,8 @@ ScpiSession::Outcome ScpiSession::Execute(std::string_view message) {
     if (unit.empty()) continue;
 
     size_t headerEnd = 0;
-    while (headerEnd < unit.size() && unit[headerEnd] != ' ' && unit[headerEnd] != '\t') ++headerEnd;
+    while (headerEnd < unit.size() && unit[headerEnd] != ' ' && unit[headerEnd] != '\t')
+      ++headerEnd;
     std::string_view header = unit.substr(0, headerEnd);
     const std::string_view rest = Trim(unit.substr(headerEnd));
 

@@ -46,7 +46,8 @@ inline constexpr int kInputBufferOverrun = -363;
 class ScpiCall {
  public:
   ScpiCall(ScpiInstrument& instrument, bool query, std::vector<int> suffixes,
-           std::vector<std::string> choices, std::vector<std::string> params, std::string rawParams);
+           std::vector<std::string> choices, std::vector<std::string> params,
+           std::string rawParams);
 
   ScpiInstrument& Instrument() { return instrument_; }
   bool IsQuery() const { return query_; }
@@ -62,11 +63,11 @@ class ScpiCall {
   // Parameter accessors. On a missing or malformed parameter they queue the
   // matching error (-109, -104, -224) and return nullopt; the handler then
   // just returns.
-  std::optional<std::string> Text(size_t i);         // quotes removed
-  std::optional<std::string> Keyword(size_t i);      // upper-cased
-  std::optional<double> Number(size_t i);            // units: GHz, MHz, kHz, Hz, dBm, dB, s, ms
+  std::optional<std::string> Text(size_t i);     // quotes removed
+  std::optional<std::string> Keyword(size_t i);  // upper-cased
+  std::optional<double> Number(size_t i);        // units: GHz, MHz, kHz, Hz, dBm, dB, s, ms
   std::optional<long> Integer(size_t i);
-  std::optional<bool> Boolean(size_t i);             // ON, OFF, 1, 0
+  std::optional<bool> Boolean(size_t i);  // ON, OFF, 1, 0
   // Queues -108 and returns false when more than `count` parameters came.
   bool AtMost(size_t count);
 
@@ -146,10 +147,10 @@ enum class AnswerFault {
 // Faults the lab arranges through EMULator: commands.
 struct LabFaults {
   AnswerFault answerFault = AnswerFault::None;
-  bool silent = false;        // answers to everything but EMULator: queries are withheld
-  int opcDelayMs = 0;         // *OPC? answers this much later (real milliseconds)
-  int dropAfterMessages = -1; // the n-th further message received drops its connection
-  bool dropAllNow = false;    // set by a handler: every connection closes after this message
+  bool silent = false;         // answers to everything but EMULator: queries are withheld
+  int opcDelayMs = 0;          // *OPC? answers this much later (real milliseconds)
+  int dropAfterMessages = -1;  // the n-th further message received drops its connection
+  bool dropAllNow = false;     // set by a handler: every connection closes after this message
 };
 
 class ScpiInstrument {
@@ -184,11 +185,11 @@ class ScpiSession {
 
   struct Outcome {
     bool hasAnswer = false;
-    std::string answer;          // without the final LF
+    std::string answer;  // without the final LF
     int delayMs = 0;
-    bool dropConnection = false; // close this connection instead of answering
-    bool dropAll = false;        // close every connection
-    bool noLineFeed = false;     // send the answer without its LF
+    bool dropConnection = false;  // close this connection instead of answering
+    bool dropAll = false;         // close every connection
+    bool noLineFeed = false;      // send the answer without its LF
   };
   // Runs one message (without its LF; a trailing CR is ignored).
   Outcome Execute(std::string_view message);
@@ -205,6 +206,7 @@ void RegisterCommonCommands(ScpiInstrument& instrument);
 // satellites, location, time). Waypoint files named by the instrument's
 // paths are read below `storageRoot`, the folder that stands for the
 // instrument's file system.
-void RegisterSimulatorCommands(ScpiInstrument& instrument, const std::string& storageRoot = "qarn-storage");
+void RegisterSimulatorCommands(ScpiInstrument& instrument,
+                               const std::string& storageRoot = "qarn-storage");
 
 }  // namespace emu

@@ -14,7 +14,9 @@ ScpiServer::~ScpiServer() { CloseAllConnections(); }
 
 bool ScpiServer::Listen(quint16 port, QString* error) {
   if (server_.listen(QHostAddress::Any, port)) return true;
-  if (error) *error = QStringLiteral("cannot listen on TCP port %1: %2").arg(port).arg(server_.errorString());
+  if (error)
+    *error =
+        QStringLiteral("cannot listen on TCP port %1: %2").arg(port).arg(server_.errorString());
   return false;
 }
 
@@ -66,7 +68,8 @@ void ScpiConnection::OnReadyRead() {
   QByteArray data = socket_->read(std::max<qsizetype>(room, 1));
   if (discarding_) {
     const qsizetype lf = data.indexOf('\n');
-    if (lf < 0) data.clear();
+    if (lf < 0)
+      data.clear();
     else {
       data.remove(0, lf + 1);
       discarding_ = false;
@@ -112,17 +115,18 @@ void ScpiConnection::Handle(const QByteArray& message) {
   if (outcome.hasAnswer) {
     if (outcome.delayMs > 0) {
       busy_ = true;
-      QTimer::singleShot(outcome.delayMs, this, [this, answer = outcome.answer, dropAll = outcome.dropAll,
-                                                 lineFeed = !outcome.noLineFeed] {
-        Send(answer, lineFeed);
-        busy_ = false;
-        if (dropAll) {
-          server_.CloseAllConnections();
-          return;
-        }
-        Pump();
-        OnReadyRead();
-      });
+      QTimer::singleShot(outcome.delayMs, this,
+                         [this, answer = outcome.answer, dropAll = outcome.dropAll,
+                          lineFeed = !outcome.noLineFeed] {
+                           Send(answer, lineFeed);
+                           busy_ = false;
+                           if (dropAll) {
+                             server_.CloseAllConnections();
+                             return;
+                           }
+                           Pump();
+                           OnReadyRead();
+                         });
       return;
     }
     Send(outcome.answer, !outcome.noLineFeed);

@@ -36,9 +36,12 @@ GnssSystem SystemOfChoice(const std::string& choice) {
 // Highest satellite number of each system's standard.
 int MaxSvid(GnssSystem system) {
   switch (system) {
-    case GnssSystem::Gps: return 32;
-    case GnssSystem::Galileo: return 36;
-    case GnssSystem::Glonass: return 24;
+    case GnssSystem::Gps:
+      return 32;
+    case GnssSystem::Galileo:
+      return 36;
+    case GnssSystem::Glonass:
+      return 24;
   }
   return 32;
 }
@@ -72,7 +75,9 @@ std::optional<GeoPosition> ReadPosition(ScpiCall& c, size_t first) {
 class SimulatorCommands {
  public:
   SimulatorCommands(ScpiInstrument& instrument, std::string storageRoot)
-      : t_(instrument.Commands()), model_(instrument.Model()), storageRoot_(std::move(storageRoot)) {
+      : t_(instrument.Commands()),
+        model_(instrument.Model()),
+        storageRoot_(std::move(storageRoot)) {
     // *RST forgets the loaded route with the rest of the settings.
     listener_ = model_.Subscribe([this] {
       if (model_.Settings().waypointFile.empty()) loadedRoute_.reset();
@@ -121,23 +126,28 @@ class SimulatorCommands {
     t_.Add("[SOURce]:FREQuency[:CW]", [this](ScpiCall& c) {
       auto hz = c.Number(0);
       if (!hz) return;
-      if (*hz < 1.0e8 || *hz > 6.0e9) return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+      if (*hz < 1.0e8 || *hz > 6.0e9)
+        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
       Set([&](SimulatorSettings& s) { s.frequencyHz = *hz; });
     });
-    t_.Add("[SOURce]:FREQuency[:CW]?", [this](ScpiCall& c) { c.Reply(Format("%.0f", S().frequencyHz)); });
+    t_.Add("[SOURce]:FREQuency[:CW]?",
+           [this](ScpiCall& c) { c.Reply(Format("%.0f", S().frequencyHz)); });
     t_.Add("[SOURce]:POWer[:LEVel][:IMMediate][:AMPLitude]", [this](ScpiCall& c) {
       auto dbm = c.Number(0);
       if (!dbm) return;
-      if (*dbm < -145.0 || *dbm > 20.0) return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+      if (*dbm < -145.0 || *dbm > 20.0)
+        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
       Set([&](SimulatorSettings& s) { s.levelDbm = *dbm; });
     });
     t_.Add("[SOURce]:POWer[:LEVel][:IMMediate][:AMPLitude]?",
            [this](ScpiCall& c) { c.Reply(Format("%.2f", S().levelDbm)); });
     t_.Add("[SOURce]:ROSCillator:SOURce", [this](ScpiCall& c) {
-      auto source = OneOf(c, 0, {{"INT", "INT"}, {"INTERNAL", "INT"}, {"EXT", "EXT"}, {"EXTERNAL", "EXT"}});
+      auto source =
+          OneOf(c, 0, {{"INT", "INT"}, {"INTERNAL", "INT"}, {"EXT", "EXT"}, {"EXTERNAL", "EXT"}});
       if (source) Set([&](SimulatorSettings& s) { s.referenceOscillator = *source; });
     });
-    t_.Add("[SOURce]:ROSCillator:SOURce?", [this](ScpiCall& c) { c.Reply(S().referenceOscillator); });
+    t_.Add("[SOURce]:ROSCillator:SOURce?",
+           [this](ScpiCall& c) { c.Reply(S().referenceOscillator); });
     t_.Add("OUTPut[:STATe]", [this](ScpiCall& c) {
       if (auto on = c.Boolean(0)) Set([&](SimulatorSettings& s) { s.rfOn = *on; });
     });
@@ -156,25 +166,35 @@ class SimulatorCommands {
     });
     Baseband(":STATe?", [this](ScpiCall& c) { c.Reply(S().basebandOn ? "1" : "0"); });
     Baseband(":TRIGger:SEQuence", [this](ScpiCall& c) {
-      auto mode = OneOf(c, 0, {{"AUTO", "AUTO"}, {"RETR", "RETR"}, {"RETRIGGER", "RETR"},
-                               {"AAUT", "AAUT"}, {"AAUTO", "AAUT"}, {"ARET", "ARET"},
-                               {"ARETRIGGER", "ARET"}, {"SING", "SING"}, {"SINGLE", "SING"}});
+      auto mode = OneOf(c, 0,
+                        {{"AUTO", "AUTO"},
+                         {"RETR", "RETR"},
+                         {"RETRIGGER", "RETR"},
+                         {"AAUT", "AAUT"},
+                         {"AAUTO", "AAUT"},
+                         {"ARET", "ARET"},
+                         {"ARETRIGGER", "ARET"},
+                         {"SING", "SING"},
+                         {"SINGLE", "SING"}});
       if (mode) Set([&](SimulatorSettings& s) { s.triggerSequence = *mode; });
     });
     Baseband(":TRIGger:SEQuence?", [this](ScpiCall& c) { c.Reply(S().triggerSequence); });
     Baseband(":TRIGger:EXECute", [this](ScpiCall&) { model_.Trigger(); });
     Baseband(":SMODe", [this](ScpiCall& c) {
-      auto mode = OneOf(c, 0, {{"AUTO", "AUTO"}, {"USER", "USER"}, {"STAT", "STAT"}, {"STATIC", "STAT"}});
+      auto mode =
+          OneOf(c, 0, {{"AUTO", "AUTO"}, {"USER", "USER"}, {"STAT", "STAT"}, {"STATIC", "STAT"}});
       if (mode) Set([&](SimulatorSettings& s) { s.simulationMode = *mode; });
     });
     Baseband(":SMODe?", [this](ScpiCall& c) { c.Reply(S().simulationMode); });
     Baseband(":POWer:REFerence", [this](ScpiCall& c) {
       auto dbm = c.Number(0);
       if (!dbm) return;
-      if (*dbm < -145.0 || *dbm > 20.0) return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+      if (*dbm < -145.0 || *dbm > 20.0)
+        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
       Set([&](SimulatorSettings& s) { s.referencePowerDbm = static_cast<int>(std::lround(*dbm)); });
     });
-    Baseband(":POWer:REFerence?", [this](ScpiCall& c) { c.Reply(std::to_string(S().referencePowerDbm)); });
+    Baseband(":POWer:REFerence?",
+             [this](ScpiCall& c) { c.Reply(std::to_string(S().referencePowerDbm)); });
     Baseband(":UMGPS", [this](ScpiCall& c) {
       if (auto on = c.Boolean(0)) Set([&](SimulatorSettings& s) { s.pCode = *on; });
     });
@@ -207,7 +227,8 @@ class SimulatorCommands {
       }
       Set([&](SimulatorSettings& s) { s.satelliteCount = static_cast<int>(*n); });
     });
-    Baseband(":SATellite:COUNt?", [this](ScpiCall& c) { c.Reply(std::to_string(S().satelliteCount)); });
+    Baseband(":SATellite:COUNt?",
+             [this](ScpiCall& c) { c.Reply(std::to_string(S().satelliteCount)); });
     Baseband(":GOConstellation", [this](ScpiCall&) { model_.AutoConstellation(); });
     Baseband(":SATellite#:STATe", [this](ScpiCall& c) {
       auto slot = Slot(c);
@@ -241,7 +262,9 @@ class SimulatorCommands {
       if (*svid < 1 || *svid > MaxSvid(S().satelliteSlots[*slot - 1].standard)) {
         return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
       }
-      Set([&](SimulatorSettings& s) { s.satelliteSlots[*slot - 1].svid = static_cast<int>(*svid); });
+      Set([&](SimulatorSettings& s) {
+        s.satelliteSlots[*slot - 1].svid = static_cast<int>(*svid);
+      });
     });
     Baseband(":SATellite#:SVID?", [this](ScpiCall& c) {
       if (auto slot = Slot(c)) c.Reply(std::to_string(S().satelliteSlots[*slot - 1].svid));
@@ -249,8 +272,12 @@ class SimulatorCommands {
     Baseband(":SATellite#:SIGNal", [this](ScpiCall& c) {
       auto slot = Slot(c);
       if (!slot) return;
-      auto signal = OneOf(c, 0, {{"CACODE", "CACode"}, {"CAC", "CACode"}, {"CAPQ", "CAPQ"},
-                                 {"PCODE", "PCODe"}, {"PCOD", "PCODe"}});
+      auto signal = OneOf(c, 0,
+                          {{"CACODE", "CACode"},
+                           {"CAC", "CACode"},
+                           {"CAPQ", "CAPQ"},
+                           {"PCODE", "PCODe"},
+                           {"PCOD", "PCODe"}});
       if (signal) Set([&](SimulatorSettings& s) { s.satelliteSlots[*slot - 1].signal = *signal; });
     });
     Baseband(":SATellite#:SIGNal?", [this](ScpiCall& c) {
@@ -262,7 +289,8 @@ class SimulatorCommands {
     Baseband(":NAVigation:SIMulation:WNUMber", [this](ScpiCall& c) {
       auto week = c.Integer(0);
       if (!week) return;
-      if (*week < 0 || *week > 10000) return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+      if (*week < 0 || *week > 10000)
+        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
       model_.SetWeekNumber(static_cast<int>(*week));
     });
     Baseband(":NAVigation:SIMulation:WNUMber?",
@@ -275,13 +303,15 @@ class SimulatorCommands {
       }
       model_.SetTimeOfWeek(*tow);
     });
-    Baseband(":NAVigation:SIMulation:TOW?", [this](ScpiCall& c) { c.Reply(Format("%.3f", model_.TimeOfWeekNow())); });
+    Baseband(":NAVigation:SIMulation:TOW?",
+             [this](ScpiCall& c) { c.Reply(Format("%.3f", model_.TimeOfWeekNow())); });
     Baseband(":NAVigation:SIMulation:DATE", [this](ScpiCall& c) {
       auto year = c.Integer(0);
       auto month = year ? c.Integer(1) : std::nullopt;
       auto day = month ? c.Integer(2) : std::nullopt;
       if (!day) return;
-      if (!model_.SetUtcDate(static_cast<int>(*year), static_cast<int>(*month), static_cast<int>(*day))) {
+      if (!model_.SetUtcDate(static_cast<int>(*year), static_cast<int>(*month),
+                             static_cast<int>(*day))) {
         c.Error(scpi_error::kDataOutOfRange, "Data out of range");
       }
     });
@@ -309,7 +339,8 @@ class SimulatorCommands {
       auto name = c.Text(0);
       if (!name) return;
       std::string upper;
-      for (char ch : *name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      for (char ch : *name)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
       if (upper == "USER DEFINED") {
         Set([](SimulatorSettings& s) {
           s.locationMode = LocationMode::UserDefined;
@@ -345,15 +376,21 @@ class SimulatorCommands {
       }
       ApplyRoute();
     });
-    Baseband(":LOCation:WAYPoints:FILE?", [this](ScpiCall& c) { c.Reply("'" + S().waypointFile + "'"); });
+    Baseband(":LOCation:WAYPoints:FILE?",
+             [this](ScpiCall& c) { c.Reply("'" + S().waypointFile + "'"); });
     Baseband(":LOCation:WAYPoints:ROMode", [this](ScpiCall& c) {
-      auto mode = OneOf(c, 0, {{"CYCL", "CYCL"}, {"CYCLIC", "CYCL"}, {"ONCE", "ONCE"},
-                               {"RTR", "RTR"}, {"ROUNDTRIP", "RTR"}});
+      auto mode = OneOf(c, 0,
+                        {{"CYCL", "CYCL"},
+                         {"CYCLIC", "CYCL"},
+                         {"ONCE", "ONCE"},
+                         {"RTR", "RTR"},
+                         {"ROUNDTRIP", "RTR"}});
       if (!mode) return;
       Set([&](SimulatorSettings& s) { s.waypointReadoutMode = *mode; });
       ApplyRoute();
     });
-    Baseband(":LOCation:WAYPoints:ROMode?", [this](ScpiCall& c) { c.Reply(S().waypointReadoutMode); });
+    Baseband(":LOCation:WAYPoints:ROMode?",
+             [this](ScpiCall& c) { c.Reply(S().waypointReadoutMode); });
     // RT:RLOC:COOR:DEC? UTC,<year>,<month>,<day>,<hour>,<minute>,<second>
     Baseband(":RT:RLOCation:COORdinates:DECimal[:WGS]?", [this](ScpiCall& c) {
       auto base = OneOf(c, 0, {{"UTC", "UTC"}, {"GPS", "GPS"}});

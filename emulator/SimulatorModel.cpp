@@ -1,7 +1,6 @@
 #include "SimulatorModel.h"
 
 #include <GeographicLib/Geocentric.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -50,8 +49,8 @@ bool ValidDate(int year, int month, int day) {
 // Satellite numbers the automatic constellation hands out, per system, in
 // the order it uses them: a spread of numbers that exist in the real
 // constellations.
-constexpr int kGpsSvids[] = {2,  5,  7,  9,  13, 15, 18, 21, 24, 26, 29, 30, 1,  3,  4,  6,
-                             8,  10, 11, 12, 14, 16, 17, 19, 20, 22, 23, 25, 27, 28, 31, 32};
+constexpr int kGpsSvids[] = {2, 5,  7,  9,  13, 15, 18, 21, 24, 26, 29, 30, 1,  3,  4,  6,
+                             8, 10, 11, 12, 14, 16, 17, 19, 20, 22, 23, 25, 27, 28, 31, 32};
 constexpr int kGalileoSvids[] = {1,  3,  4,  5,  7,  8,  9,  11, 12, 13, 15,
                                  19, 21, 24, 25, 26, 27, 30, 31, 33, 34, 36};
 constexpr int kGlonassSvids[] = {1,  2,  3,  7,  8,  9,  11, 12, 13, 14, 15, 17,
@@ -59,9 +58,12 @@ constexpr int kGlonassSvids[] = {1,  2,  3,  7,  8,  9,  11, 12, 13, 14, 15, 17,
 
 int AutoSvid(GnssSystem system, int index) {
   switch (system) {
-    case GnssSystem::Gps: return kGpsSvids[index % std::size(kGpsSvids)];
-    case GnssSystem::Galileo: return kGalileoSvids[index % std::size(kGalileoSvids)];
-    case GnssSystem::Glonass: return kGlonassSvids[index % std::size(kGlonassSvids)];
+    case GnssSystem::Gps:
+      return kGpsSvids[index % std::size(kGpsSvids)];
+    case GnssSystem::Galileo:
+      return kGalileoSvids[index % std::size(kGalileoSvids)];
+    case GnssSystem::Glonass:
+      return kGlonassSvids[index % std::size(kGlonassSvids)];
   }
   return 1;
 }
@@ -70,9 +72,12 @@ int AutoSvid(GnssSystem system, int index) {
 
 const char* StandardTag(GnssSystem system) {
   switch (system) {
-    case GnssSystem::Gps: return "GPS";
-    case GnssSystem::Galileo: return "GAL";
-    case GnssSystem::Glonass: return "GLON";
+    case GnssSystem::Gps:
+      return "GPS";
+    case GnssSystem::Galileo:
+      return "GAL";
+    case GnssSystem::Glonass:
+      return "GLON";
   }
   return "GPS";
 }
@@ -86,8 +91,7 @@ std::optional<GnssSystem> StandardFromTag(const std::string& tag) {
   return std::nullopt;
 }
 
-SimulatorModel::SimulatorModel(double timeScale)
-    : timeScale_(timeScale > 0.0 ? timeScale : 1.0) {
+SimulatorModel::SimulatorModel(double timeScale) : timeScale_(timeScale > 0.0 ? timeScale : 1.0) {
   Reset();
 }
 
@@ -162,7 +166,8 @@ std::optional<double> SimulatorModel::UtcCalendarToGps(const CalendarTime& utc) 
     return std::nullopt;
   }
   const double days = static_cast<double>(DaysFromCivil(utc.year, utc.month, utc.day));
-  const double unixSeconds = days * kSecondsPerDay + utc.hour * 3600.0 + utc.minute * 60.0 + utc.second;
+  const double unixSeconds =
+      days * kSecondsPerDay + utc.hour * 3600.0 + utc.minute * 60.0 + utc.second;
   return unixSeconds - kGpsEpochUnixSeconds + kGpsUtcLeapSeconds;
 }
 

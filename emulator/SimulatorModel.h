@@ -24,7 +24,7 @@ enum class GnssSystem { Gps, Galileo, Glonass };
 const char* StandardTag(GnssSystem system);
 std::optional<GnssSystem> StandardFromTag(const std::string& tag);
 
-inline constexpr int kSlotCapacity = 32;       // satellite slots 1..32
+inline constexpr int kSlotCapacity = 32;  // satellite slots 1..32
 inline constexpr int kMinimumSatelliteCount = 1;
 inline constexpr double kGpsUtcLeapSeconds = 18.0;
 inline constexpr double kSecondsPerWeek = 604800.0;
@@ -76,11 +76,11 @@ struct SimulatorSettings {
   // one shared baseband; the prefix of STAT ON makes its system the primary.
   GnssSystem primary = GnssSystem::Gps;
   bool basebandOn = false;
-  bool triggered = false;                 // TRIG:EXEC since the baseband went on
+  bool triggered = false;  // TRIG:EXEC since the baseband went on
   std::string triggerSequence = "AUTO";
   std::string simulationMode = "AUTO";
-  int referencePowerDbm = -120;           // POWer:REFerence
-  bool pCode = false;                     // UMGPS
+  int referencePowerDbm = -120;  // POWer:REFerence
+  bool pCode = false;            // UMGPS
   bool hybridGps = false;
   bool hybridGalileo = false;
   bool hybridGlonass = false;

@@ -1,7 +1,6 @@
 #include "WaypointRoute.h"
 
 #include <GeographicLib/Geodesic.hpp>
-
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -15,8 +14,10 @@ namespace {
 constexpr std::streamsize kMaxRouteFileBytes = 16 * 1024 * 1024;
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -56,7 +57,8 @@ std::shared_ptr<WaypointRoute> WaypointRoute::Parse(std::string_view text, std::
       if (!ParseDouble(line.substr(start, comma - start), &values[i])) return fail("not a number");
       start = comma + 1;
     }
-    if (std::fabs(values[0]) > 180.0 || std::fabs(values[1]) > 90.0) return fail("coordinates out of range");
+    if (std::fabs(values[0]) > 180.0 || std::fabs(values[1]) > 90.0)
+      return fail("coordinates out of range");
     route->points_.push_back({values[0], values[1], values[2]});
   }
   if (route->points_.empty()) {
@@ -69,7 +71,8 @@ std::shared_ptr<WaypointRoute> WaypointRoute::Parse(std::string_view text, std::
     const GeoPosition& b = route->points_[i];
     Segment s;
     double azimuthAtEnd;
-    wgs84.Inverse(a.latitude, a.longitude, b.latitude, b.longitude, s.length, s.azimuth, azimuthAtEnd);
+    wgs84.Inverse(a.latitude, a.longitude, b.latitude, b.longitude, s.length, s.azimuth,
+                  azimuthAtEnd);
     route->segments_.push_back(s);
   }
   return route;
@@ -105,8 +108,12 @@ GeoPosition WaypointRoute::PositionAt(double secondsSinceStart) const {
   const double duration = resolution_ * static_cast<double>(segments_.size());
   double t = secondsSinceStart;
   switch (readout_) {
-    case Readout::Cyclic: t = std::fmod(t, duration); break;
-    case Readout::Once: t = std::min(t, duration); break;
+    case Readout::Cyclic:
+      t = std::fmod(t, duration);
+      break;
+    case Readout::Once:
+      t = std::min(t, duration);
+      break;
     case Readout::RoundTrip: {
       t = std::fmod(t, 2.0 * duration);
       if (t > duration) t = 2.0 * duration - t;
@@ -121,7 +128,8 @@ GeoPosition WaypointRoute::PositionAt(double secondsSinceStart) const {
   const GeoPosition& b = points_[index + 1];
   GeoPosition p;
   GeographicLib::Geodesic::WGS84().Direct(a.latitude, a.longitude, segments_[index].azimuth,
-                                          fraction * segments_[index].length, p.latitude, p.longitude);
+                                          fraction * segments_[index].length, p.latitude,
+                                          p.longitude);
   p.altitude = a.altitude + fraction * (b.altitude - a.altitude);
   return p;
 }

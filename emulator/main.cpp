@@ -1,13 +1,14 @@
 // qarn-emu: the emulated lab. A QARN simulator double on a TCP SCPI port,
 // plus the modules that register themselves (EmuModule.h).
-#include <QCoreApplication>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "EmuModule.h"
 #include "ScpiInstrument.h"
@@ -106,7 +107,8 @@ int main(int argc, char* argv[]) {
       return 1;
     }
     // Tests and scripts read the port from this line.
-    std::printf("qarn-emu: SCPI server listening on port %u\n", static_cast<unsigned>(server.Port()));
+    std::printf("qarn-emu: SCPI server listening on port %u\n",
+                static_cast<unsigned>(server.Port()));
     std::fflush(stdout);
     QuitOnSignals(app);
     exitCode = app.exec();

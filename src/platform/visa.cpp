@@ -104,7 +104,8 @@ struct Deadline {
   // For poll: -1 waits forever, 0 means the time is up.
   int PollMs() const {
     if (!at) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*at - SteadyClock::now()).count();
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*at - SteadyClock::now()).count();
     return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
   }
   bool Expired() const { return at && SteadyClock::now() >= *at; }
@@ -155,7 +156,8 @@ class SocketIo final : public InstrumentIo {
   const std::string& Detail() const override { return detail_; }
 
  private:
-  explicit SocketIo(FileDescriptor fd, std::string peer) : fd_(std::move(fd)), peer_(std::move(peer)) {}
+  explicit SocketIo(FileDescriptor fd, std::string peer)
+      : fd_(std::move(fd)), peer_(std::move(peer)) {}
   // Takes what has already arrived without waiting. False once the peer has
   // closed (or reset) the connection.
   bool TakeAvailable();
@@ -190,7 +192,8 @@ ViStatus SocketIo::Connect(const std::string& host, const std::string& port, ViU
   const Deadline deadline = Deadline::After(timeoutMs);
   std::string lastError = "no address";
   for (const addrinfo* a = found; a; a = a->ai_next) {
-    FileDescriptor fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
+    FileDescriptor fd(
+        ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
     if (!fd.Valid()) {
       lastError = ErrnoText("socket", errno);
       continue;
@@ -204,8 +207,10 @@ ViStatus SocketIo::Connect(const std::string& host, const std::string& port, ViU
       }
       int soError = 0;
       socklen_t len = sizeof soError;
-      if (revents < 0) soError = errno;
-      else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
+      if (revents < 0)
+        soError = errno;
+      else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
+        soError = errno;
       rcConnect = soError == 0 ? 0 : -1;
       errno = soError;
     }
@@ -403,7 +408,8 @@ std::vector<std::string> SplitResource(std::string_view name) {
   size_t start = 0;
   for (;;) {
     const size_t at = name.find("::", start);
-    parts.emplace_back(name.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    parts.emplace_back(
+        name.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
     if (at == std::string_view::npos) break;
     start = at + 2;
   }
@@ -413,7 +419,8 @@ std::vector<std::string> SplitResource(std::string_view name) {
 bool IsTcpipInterface(const std::string& token) {
   const std::string upper = Upper(token);
   if (upper.rfind("TCPIP", 0) != 0) return false;
-  return std::all_of(upper.begin() + 5, upper.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  return std::all_of(upper.begin() + 5, upper.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 // Reads one message (up to LF) for viScanf. An answer longer than
@@ -426,7 +433,8 @@ ViStatus ReadMessage(SessionRecord& record, std::string* message, size_t maxByte
   bool discarding = false;
   for (;;) {
     size_t received = 0;
-    const size_t want = discarding ? sizeof chunk : std::min(sizeof chunk, maxBytes - message->size());
+    const size_t want =
+        discarding ? sizeof chunk : std::min(sizeof chunk, maxBytes - message->size());
     const ViStatus status = record.io->Read(chunk, want, deadline, &received);
     if (!discarding) message->append(reinterpret_cast<const char*>(chunk), received);
     if (status < 0) return Remember(record, status, record.io->Detail());
@@ -472,7 +480,8 @@ ViStatus ScanMessage(const std::string& message, const char* format, va_list arg
       case 's': {
         skipSpace();
         size_t end = in;
-        while (end < message.size() && !std::isspace(static_cast<unsigned char>(message[end]))) ++end;
+        while (end < message.size() && !std::isspace(static_cast<unsigned char>(message[end])))
+          ++end;
         if (end == in) return VI_ERROR_INV_FMT;
         CopyText(std::string_view(message).substr(in, end - in), va_arg(args, char*));
         in = end;
@@ -483,11 +492,14 @@ ViStatus ScanMessage(const std::string& message, const char* format, va_list arg
         size_t start = in;
         if (start < message.size() && message[start] == '+') ++start;
         long value = 0;
-        const auto [end, ec] = std::from_chars(message.data() + start, message.data() + message.size(), value);
+        const auto [end, ec] =
+            std::from_chars(message.data() + start, message.data() + message.size(), value);
         if (ec != std::errc()) return VI_ERROR_INV_FMT;
         in = static_cast<size_t>(end - message.data());
-        if (isLong) *va_arg(args, long*) = value;
-        else *va_arg(args, int*) = static_cast<int>(value);
+        if (isLong)
+          *va_arg(args, long*) = value;
+        else
+          *va_arg(args, int*) = static_cast<int>(value);
         break;
       }
       case 'f': {
@@ -496,11 +508,14 @@ ViStatus ScanMessage(const std::string& message, const char* format, va_list arg
         if (start < message.size() && message[start] == '+') ++start;
         double value = 0.0;
         // from_chars reads in the C locale whatever the process's locale.
-        const auto [end, ec] = std::from_chars(message.data() + start, message.data() + message.size(), value);
+        const auto [end, ec] =
+            std::from_chars(message.data() + start, message.data() + message.size(), value);
         if (ec != std::errc()) return VI_ERROR_INV_FMT;
         in = static_cast<size_t>(end - message.data());
-        if (isLong) *va_arg(args, double*) = value;
-        else *va_arg(args, float*) = static_cast<float>(value);
+        if (isLong)
+          *va_arg(args, double*) = value;
+        else
+          *va_arg(args, float*) = static_cast<float>(value);
         break;
       }
       default:
@@ -517,13 +532,15 @@ ViStatus ScanSession(SessionRecord& record, const char* format, va_list args) {
   const ViStatus scanStatus = ScanMessage(message, format, args);
   if (readStatus < 0) return readStatus;  // partial answer delivered, failure kept
   if (scanStatus < 0) {
-    return Remember(record, scanStatus, "the answer does not match \"" + std::string(format) + "\"");
+    return Remember(record, scanStatus,
+                    "the answer does not match \"" + std::string(format) + "\"");
   }
   return VI_SUCCESS;
 }
 
 ViStatus WriteBytes(SessionRecord& record, const ViByte* data, size_t count, size_t* written) {
-  const ViStatus status = record.io->WriteMessage(data, count, Deadline::After(record.timeoutMs), written);
+  const ViStatus status =
+      record.io->WriteMessage(data, count, Deadline::After(record.timeoutMs), written);
   return Remember(record, status, record.io->Detail());
 }
 
@@ -536,17 +553,27 @@ struct StatusText {
 constexpr StatusText kStatusTexts[] = {
     {VI_SUCCESS, "VI_SUCCESS", "Operation completed successfully."},
     {VI_SUCCESS_TERM_CHAR, "VI_SUCCESS_TERM_CHAR", "The specified termination character was read."},
-    {VI_SUCCESS_MAX_CNT, "VI_SUCCESS_MAX_CNT", "The number of bytes read is equal to the input count."},
-    {VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT", "The given session or object reference is invalid."},
-    {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND", "Insufficient location information or resource not present in the system."},
-    {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME", "Invalid resource reference specified. Parsing error."},
+    {VI_SUCCESS_MAX_CNT, "VI_SUCCESS_MAX_CNT",
+     "The number of bytes read is equal to the input count."},
+    {VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT",
+     "The given session or object reference is invalid."},
+    {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND",
+     "Insufficient location information or resource not present in the system."},
+    {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME",
+     "Invalid resource reference specified. Parsing error."},
     {VI_ERROR_TMO, "VI_ERROR_TMO", "Timeout expired before operation completed."},
-    {VI_ERROR_NSUP_ATTR, "VI_ERROR_NSUP_ATTR", "The specified attribute is not defined by the referenced object."},
-    {VI_ERROR_NSUP_ATTR_STATE, "VI_ERROR_NSUP_ATTR_STATE", "The specified state of the attribute is not valid, or is not supported as defined by the object."},
+    {VI_ERROR_NSUP_ATTR, "VI_ERROR_NSUP_ATTR",
+     "The specified attribute is not defined by the referenced object."},
+    {VI_ERROR_NSUP_ATTR_STATE, "VI_ERROR_NSUP_ATTR_STATE",
+     "The specified state of the attribute is not valid, or is not supported as defined by the "
+     "object."},
     {VI_ERROR_IO, "VI_ERROR_IO", "Could not perform operation because of I/O error."},
-    {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER", "The given session or object reference does not support this operation."},
-    {VI_ERROR_INV_FMT, "VI_ERROR_INV_FMT", "A format specifier in the format string is invalid, or the data does not match it."},
-    {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST", "The connection for the given session has been lost."},
+    {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER",
+     "The given session or object reference does not support this operation."},
+    {VI_ERROR_INV_FMT, "VI_ERROR_INV_FMT",
+     "A format specifier in the format string is invalid, or the data does not match it."},
+    {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST",
+     "The connection for the given session has been lost."},
 };
 
 }  // namespace
@@ -574,8 +601,10 @@ ViStatus viOpen(ViSession resourceManager, const char* resourceName, ViUInt32 /*
   const std::string kind = Upper(parts.back());
   if (kind == "SOCKET") {
     if (parts.size() != 4 || parts[2].empty() ||
-        !std::all_of(parts[2].begin(), parts[2].end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-      return Remember(*rm, VI_ERROR_INV_RSRC_NAME, "\"" + name + "\" is not TCPIP::host::port::SOCKET");
+        !std::all_of(parts[2].begin(), parts[2].end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+      return Remember(*rm, VI_ERROR_INV_RSRC_NAME,
+                      "\"" + name + "\" is not TCPIP::host::port::SOCKET");
     }
     std::unique_ptr<SocketIo> io;
     std::string detail;
@@ -639,8 +668,10 @@ ViStatus viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value) {
     case VI_ATTR_RD_BUF_OPER_MODE:
     case VI_ATTR_WR_BUF_OPER_MODE:
       // Writes always go out at once; the modes are kept for viGetAttribute.
-      if (value != VI_FLUSH_ON_ACCESS && value != VI_FLUSH_WHEN_FULL) return VI_ERROR_NSUP_ATTR_STATE;
-      (attribute == VI_ATTR_RD_BUF_OPER_MODE ? record->readBufferMode : record->writeBufferMode) = value;
+      if (value != VI_FLUSH_ON_ACCESS && value != VI_FLUSH_WHEN_FULL)
+        return VI_ERROR_NSUP_ATTR_STATE;
+      (attribute == VI_ATTR_RD_BUF_OPER_MODE ? record->readBufferMode : record->writeBufferMode) =
+          value;
       return VI_SUCCESS;
     default:
       return VI_ERROR_NSUP_ATTR;
@@ -652,10 +683,17 @@ ViStatus viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value) {
   if (!record || !value) return VI_ERROR_INV_OBJECT;
   if (record->resourceManager) return VI_ERROR_NSUP_ATTR;
   switch (attribute) {
-    case VI_ATTR_TMO_VALUE: *value = record->timeoutMs; return VI_SUCCESS;
-    case VI_ATTR_RD_BUF_OPER_MODE: *value = record->readBufferMode; return VI_SUCCESS;
-    case VI_ATTR_WR_BUF_OPER_MODE: *value = record->writeBufferMode; return VI_SUCCESS;
-    default: return VI_ERROR_NSUP_ATTR;
+    case VI_ATTR_TMO_VALUE:
+      *value = record->timeoutMs;
+      return VI_SUCCESS;
+    case VI_ATTR_RD_BUF_OPER_MODE:
+      *value = record->readBufferMode;
+      return VI_SUCCESS;
+    case VI_ATTR_WR_BUF_OPER_MODE:
+      *value = record->writeBufferMode;
+      return VI_SUCCESS;
+    default:
+      return VI_ERROR_NSUP_ATTR;
   }
 }
 
@@ -755,8 +793,8 @@ ViStatus viStatusDesc(ViObject object, ViStatus status, char description[256]) {
     std::snprintf(code, sizeof code, "Unknown status 0x%08X.", static_cast<unsigned>(status));
     text = code;
   }
-  if (auto record = Find(object); record && status < 0 && record->lastStatus == status &&
-                                  !record->lastDetail.empty()) {
+  if (auto record = Find(object);
+      record && status < 0 && record->lastStatus == status && !record->lastDetail.empty()) {
     text += " (" + record->lastDetail + ")";
   }
   const size_t n = std::min(text.size(), kStatusDescCapacity - 1);

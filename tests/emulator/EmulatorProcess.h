@@ -25,7 +25,8 @@ class EmulatorProcess {
   // `timeScale` goes to GNSS_TIME_SCALE; extra arguments follow "--port 0".
   explicit EmulatorProcess(std::string executable, std::string timeScale = "0.05",
                            std::vector<std::string> arguments = {})
-      : executable_(std::move(executable)), timeScale_(std::move(timeScale)),
+      : executable_(std::move(executable)),
+        timeScale_(std::move(timeScale)),
         arguments_(std::move(arguments)) {}
   EmulatorProcess(const EmulatorProcess&) = delete;
   EmulatorProcess& operator=(const EmulatorProcess&) = delete;
@@ -57,7 +58,8 @@ class EmulatorProcess {
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, executable_.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int rc =
+        ::posix_spawn(&pid_, executable_.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
     output_ = pipeFds[0];

@@ -2,6 +2,8 @@
 // reached through the station's own VISA sessions (and raw sockets where a
 // client misbehaves on purpose). Faults are arranged over the same port.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,9 +11,6 @@
 #include <chrono>
 #include <random>
 #include <string>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "EmulatorProcess.h"
 #include "platform/visa.h"
@@ -55,7 +54,8 @@ class EmulatorConnections : public ::testing::Test {
   }
   static ViStatus Write(ViSession session, std::string_view text) {
     ViUInt32 written;
-    return viWrite(session, reinterpret_cast<const ViByte*>(text.data()), static_cast<ViUInt32>(text.size()), &written);
+    return viWrite(session, reinterpret_cast<const ViByte*>(text.data()),
+                   static_cast<ViUInt32>(text.size()), &written);
   }
   static std::string Read(ViSession session, ViStatus* status = nullptr) {
     char buffer[256];

@@ -19,7 +19,8 @@ namespace {
 
 class Lab {
  public:
-  explicit Lab(double timeScale = 1.0) : model_(timeScale), instrument_(model_), session_(instrument_) {
+  explicit Lab(double timeScale = 1.0)
+      : model_(timeScale), instrument_(model_), session_(instrument_) {
     emu::RegisterCommonCommands(instrument_);
     emu::RegisterSimulatorCommands(instrument_);
   }
@@ -51,44 +52,91 @@ const char* const kNoError = "0,\"No error\"";
 
 const Row kRows[] = {
     {"identification", {"*IDN?"}, "Emulated Lab,QARN,100001,qarn-emu 1.0", kNoError},
-    {"long forms", {"SOURce:BB:GPS:SATellite:COUNt 6", "SOURCE:BB:GPS:SATELLITE:COUNT?"}, "6", kNoError},
-    {"short forms in lower case", {"sour:bb:gps:sat:coun 7", "sour:bb:gps:sat:coun?"}, "7", kNoError},
+    {"long forms",
+     {"SOURce:BB:GPS:SATellite:COUNt 6", "SOURCE:BB:GPS:SATELLITE:COUNT?"},
+     "6",
+     kNoError},
+    {"short forms in lower case",
+     {"sour:bb:gps:sat:coun 7", "sour:bb:gps:sat:coun?"},
+     "7",
+     kNoError},
     {"mixed case", {"SoUr:Bb:GpS:SaT:CoUnT 8", "SOUR:BB:GPS:SAT:COUNT?"}, "8", kNoError},
-    {"optional nodes left out", {"POW -105.000000dBm", "SOUR:POW:LEV:IMM:AMPL?"}, "-105.00", kNoError},
+    {"optional nodes left out",
+     {"POW -105.000000dBm", "SOUR:POW:LEV:IMM:AMPL?"},
+     "-105.00",
+     kNoError},
     {"frequency with a unit", {"SOUR:FREQ 1.602GHz", "FREQ?"}, "1602000000", kNoError},
     {"relative header after ;", {"SOUR:BB:GPS:SAT:COUNT 5;COUNT?"}, "5", kNoError},
-    {"leading colon goes back to the root", {":SOUR:BB:GPS:SAT:COUNT 9;:SOUR:BB:GPS:SAT:COUNT?"}, "9", kNoError},
+    {"leading colon goes back to the root",
+     {":SOUR:BB:GPS:SAT:COUNT 9;:SOUR:BB:GPS:SAT:COUNT?"},
+     "9",
+     kNoError},
     {"common command keeps the path", {"SOUR:BB:GPS:SAT:COUNT 6;*OPC;COUNT?"}, "6", kNoError},
     {"answers of one message joined by ;", {"SYST:ERR?;*opc?"}, "0,\"No error\";1", kNoError},
     {"unknown header", {"SOUR:BB:GPS:FOO 1"}, "<none>", "-113,\"Undefined header\""},
     {"unknown header before a good query", {"FOO?;*OPC?"}, "1", "-113,\"Undefined header\""},
-    {"query of a command-only header", {"SOUR:BB:GPS:TRIG:EXEC?"}, "<none>", "-113,\"Undefined header\""},
+    {"query of a command-only header",
+     {"SOUR:BB:GPS:TRIG:EXEC?"},
+     "<none>",
+     "-113,\"Undefined header\""},
     {"short form that is too short", {"SOUR:BB:GP:STAT ON"}, "<none>", "-113,\"Undefined header\""},
-    {"slot beyond 32", {"SOUR:BB:GPS:SAT33:STAT ON"}, "<none>", "-114,\"Header suffix out of range\""},
+    {"slot beyond 32",
+     {"SOUR:BB:GPS:SAT33:STAT ON"},
+     "<none>",
+     "-114,\"Header suffix out of range\""},
     {"satellite number 0", {"SOUR:BB:GPS:SAT1:SVID 0"}, "<none>", "-222,\"Data out of range\""},
     {"missing parameter", {"SOUR:BB:GPS:SAT:COUNT"}, "<none>", "-109,\"Missing parameter\""},
     {"not a number", {"SOUR:BB:GPS:SAT:COUNT many"}, "<none>", "-104,\"Data type error\""},
     {"bad keyword", {"OUTP:STAT MAYBE"}, "<none>", "-224,\"Illegal parameter value\""},
-    {"garbage bytes", {std::string("\x01\xff\x80 junk\0x", 11)}, "<none>", "-101,\"Invalid character\""},
+    {"garbage bytes",
+     {std::string("\x01\xff\x80 junk\0x", 11)},
+     "<none>",
+     "-101,\"Invalid character\""},
     {"empty parts and stray separators", {";;", " ", "*OPC?;;"}, "1", kNoError},
-    {"; inside quotes", {"SOUR:BB:GPS:LOC:WAYP:FILE '/var/a;b.txt'", "SOUR:BB:GPS:LOC:WAYP:FILE?"}, "'/var/a;b.txt'",
+    {"; inside quotes",
+     {"SOUR:BB:GPS:LOC:WAYP:FILE '/var/a;b.txt'", "SOUR:BB:GPS:LOC:WAYP:FILE?"},
+     "'/var/a;b.txt'",
      "-256,\"File name not found\""},
-    {"*RST back to defaults", {"SOUR:BB:GPS:SAT:COUNT 9", "OUTP ON", "*RST", "SOUR:BB:GPS:SAT:COUNT?;:OUTP?"}, "4;0", kNoError},
-    {"location select", {"SOUR:BB:GPS:LOC:SELect \"User Defined\"", "SOUR:BB:GPS:LOC:SEL?"}, "\"User Defined\"", kNoError},
-    {"waypoint select", {"SOUR:BB:GPS:LOCation:SELect 'Waypoints'", "SOUR:BB:GPS:LOC:SEL?"}, "\"Waypoints\"", kNoError},
+    {"*RST back to defaults",
+     {"SOUR:BB:GPS:SAT:COUNT 9", "OUTP ON", "*RST", "SOUR:BB:GPS:SAT:COUNT?;:OUTP?"},
+     "4;0",
+     kNoError},
+    {"location select",
+     {"SOUR:BB:GPS:LOC:SELect \"User Defined\"", "SOUR:BB:GPS:LOC:SEL?"},
+     "\"User Defined\"",
+     kNoError},
+    {"waypoint select",
+     {"SOUR:BB:GPS:LOCation:SELect 'Waypoints'", "SOUR:BB:GPS:LOC:SEL?"},
+     "\"Waypoints\"",
+     kNoError},
     {"fixed location (longitude first)",
-     {"SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.0", "SOUR:BB:GPS:LOCation:COORdinates:DECimal?"},
-     "11.50000000,48.10000000,520.000", kNoError},
+     {"SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.0",
+      "SOUR:BB:GPS:LOCation:COORdinates:DECimal?"},
+     "11.50000000,48.10000000,520.000",
+     kNoError},
     {"receiver location at a UTC second",
-     {"SOUR:BB:GAL:LOC:COOR:DEC -3.7,40.4,650", "SOUR:BB:GAL:RT:RLOCation:COORdinates:DECimal? UTC,2014,1,10,12,0,0"},
-     "-3.70000000,40.40000000,650.000", kNoError},
-    {"latitude out of range", {"SOUR:BB:GPS:LOC:COOR:DEC 11.5,91,0"}, "<none>", "-222,\"Data out of range\""},
+     {"SOUR:BB:GAL:LOC:COOR:DEC -3.7,40.4,650",
+      "SOUR:BB:GAL:RT:RLOCation:COORdinates:DECimal? UTC,2014,1,10,12,0,0"},
+     "-3.70000000,40.40000000,650.000",
+     kNoError},
+    {"latitude out of range",
+     {"SOUR:BB:GPS:LOC:COOR:DEC 11.5,91,0"},
+     "<none>",
+     "-222,\"Data out of range\""},
     {"slot written as the station writes it",
-     {"SOUR:BB:GPS:SAT2:STAN GAL", "SOUR:BB:GPS:SAT2:SVID 12", "SOUR:BB:GPS:SAT2:STAN?;SVID?"}, "GAL;12", kNoError},
-    {"GLONASS standard", {"SOUR:BB:GLONASS:SAT3:STAN GLON", "SOUR:BB:GLONASS:SAT3:STAN?"}, "GLON", kNoError},
+     {"SOUR:BB:GPS:SAT2:STAN GAL", "SOUR:BB:GPS:SAT2:SVID 12", "SOUR:BB:GPS:SAT2:STAN?;SVID?"},
+     "GAL;12",
+     kNoError},
+    {"GLONASS standard",
+     {"SOUR:BB:GLONASS:SAT3:STAN GLON", "SOUR:BB:GLONASS:SAT3:STAN?"},
+     "GLON",
+     kNoError},
     {"P code signal", {"SOUR:BB:GPS:SAT1:SIGN CAPQ", "SOUR:BB:GPS:SAT1:SIGN?"}, "CAPQ", kNoError},
     {"reference power", {"SOUR:BB:GPS:POWER:REF -115", "SOUR:BB:GPS:POW:REF?"}, "-115", kNoError},
-    {"emulated error entry", {"EMUL:ERR:ADD -200,\"Execution error\""}, "<none>", "-200,\"Execution error\""},
+    {"emulated error entry",
+     {"EMUL:ERR:ADD -200,\"Execution error\""},
+     "<none>",
+     "-200,\"Execution error\""},
 };
 
 class ScpiParserTable : public ::testing::TestWithParam<Row> {};
@@ -139,7 +187,8 @@ TEST(SimulationTime, WeekAndTimeOfWeekAndTheUtcCalendarAgree) {
   lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE 2018,5,5;TIME 23,59,42.0");
   EXPECT_EQ(lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM?"), "2000");
   EXPECT_THAT(lab.Run("SOUR:BB:GPS:NAV:SIM:TOW?"), ::testing::StartsWith("0."));
-  EXPECT_THAT(lab.Run("SOUR:BB:GLONASS:NAVigation:SIMulation:TIME?"), ::testing::StartsWith("23,59,42."));
+  EXPECT_THAT(lab.Run("SOUR:BB:GLONASS:NAVigation:SIMulation:TIME?"),
+              ::testing::StartsWith("23,59,42."));
   lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE 2014,2,30");
   EXPECT_EQ(lab.NextError(), "-222,\"Data out of range\"");
 }
@@ -156,8 +205,9 @@ TEST(SimulationTime, RunsAtTheLabsPace) {
 
 TEST(Constellation, AutomaticConstellationSharesTheSlotsAmongTheRadiatedSystems) {
   Lab lab;
-  for (const char* m : {"SOUR:BB:GPS:SAT:COUNT 7", "SOUR:BB:GPS:HYBRID:GAL ON", "SOUR:BB:GPS:GOConstellation",
-                        "OUTP:STAT ON", "SOUR:BB:GPS:TRIG:SEQ ARET", "SOUR:BB:GPS:STAT ON"}) {
+  for (const char* m :
+       {"SOUR:BB:GPS:SAT:COUNT 7", "SOUR:BB:GPS:HYBRID:GAL ON", "SOUR:BB:GPS:GOConstellation",
+        "OUTP:STAT ON", "SOUR:BB:GPS:TRIG:SEQ ARET", "SOUR:BB:GPS:STAT ON"}) {
     lab.Run(m);
   }
   EXPECT_TRUE(lab.Model().RadiatedSatellites().empty()) << "armed, not triggered yet";
@@ -169,7 +219,8 @@ TEST(Constellation, AutomaticConstellationSharesTheSlotsAmongTheRadiatedSystems)
     EXPECT_EQ(lab.Run(prefix + ":STAT?"), "1");
     const std::string standard = lab.Run(prefix + ":STAN?");
     const int svid = std::stoi(lab.Run(prefix + ":SVID?"));
-    EXPECT_TRUE(seen.insert({standard, svid}).second) << "each satellite once: " << standard << svid;
+    EXPECT_TRUE(seen.insert({standard, svid}).second)
+        << "each satellite once: " << standard << svid;
     EXPECT_GE(svid, 1);
     EXPECT_LE(svid, 36);
     gps += standard == "GPS";
@@ -186,8 +237,9 @@ TEST(Constellation, AutomaticConstellationSharesTheSlotsAmongTheRadiatedSystems)
 
 TEST(Constellation, SlotsSwitchedOffOrBeyondTheCountAreNotRadiated) {
   Lab lab;
-  for (const char* m : {"SOUR:BB:GAL:SAT:COUNT 4", "SOUR:BB:GAL:GOConstellation", "SOUR:BB:GAL:SAT4:STAT OFF",
-                        "SOUR:BB:GAL:SAT3:STAT OFF", "OUTP ON", "SOUR:BB:GAL:STAT ON", "SOUR:BB:GAL:TRIG:EXEC"}) {
+  for (const char* m :
+       {"SOUR:BB:GAL:SAT:COUNT 4", "SOUR:BB:GAL:GOConstellation", "SOUR:BB:GAL:SAT4:STAT OFF",
+        "SOUR:BB:GAL:SAT3:STAT OFF", "OUTP ON", "SOUR:BB:GAL:STAT ON", "SOUR:BB:GAL:TRIG:EXEC"}) {
     lab.Run(m);
   }
   const auto radiated = lab.Model().RadiatedSatellites();
@@ -214,12 +266,55 @@ namespace {
 // its footing (the instrument still answers afterwards).
 TEST(ScpiRobustness, RandomMessagesLeaveTheInstrumentWorking) {
   Lab lab(0.05);
-  const char* const pieces[] = {
-      "SOUR", ":", "BB", "GPS", "GAL", "GLONASS", "SAT", "SAT99999999", "SAT0", "SVID", "STAN", "STAT",
-      "?", ";", ",", " ", "\"", "'", "*OPC?", "*RST", "*IDN?", "SYST:ERR?", "NAV:SIM:", "DATE", "TIME",
-      "WNUM", "TOW", "LOC:COOR:DEC", "RT:RLOC:COOR:DEC?", "UTC", "EMUL:ERR:ADD", "-1e308", "1e999",
-      "nan", "-0", "2147483648", "99999999999999999999", "1.5GHz", "ON", "OFF", "\t", "::", "[",
-      "LOC:WAYP:FILE", "/../x", "HYBR:GAL", "COUNT", "GOC", "POW:REF"};
+  const char* const pieces[] = {"SOUR",
+                                ":",
+                                "BB",
+                                "GPS",
+                                "GAL",
+                                "GLONASS",
+                                "SAT",
+                                "SAT99999999",
+                                "SAT0",
+                                "SVID",
+                                "STAN",
+                                "STAT",
+                                "?",
+                                ";",
+                                ",",
+                                " ",
+                                "\"",
+                                "'",
+                                "*OPC?",
+                                "*RST",
+                                "*IDN?",
+                                "SYST:ERR?",
+                                "NAV:SIM:",
+                                "DATE",
+                                "TIME",
+                                "WNUM",
+                                "TOW",
+                                "LOC:COOR:DEC",
+                                "RT:RLOC:COOR:DEC?",
+                                "UTC",
+                                "EMUL:ERR:ADD",
+                                "-1e308",
+                                "1e999",
+                                "nan",
+                                "-0",
+                                "2147483648",
+                                "99999999999999999999",
+                                "1.5GHz",
+                                "ON",
+                                "OFF",
+                                "\t",
+                                "::",
+                                "[",
+                                "LOC:WAYP:FILE",
+                                "/../x",
+                                "HYBR:GAL",
+                                "COUNT",
+                                "GOC",
+                                "POW:REF"};
   std::mt19937 random(7);
   for (int i = 0; i < 20000; ++i) {
     std::string message;
@@ -250,21 +345,46 @@ TEST(StationMessages, EveryCommandIsAcceptedAndEveryAnswerHasItsShape) {
   Lab lab;
   const char* const commands[] = {
       "*rst;*opc?",
-      "SOUR:FREQ 1.57542GHz", "SOUR:FREQ 1.602GHz", "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
-      "SOUR:BB:GPS:TRIG:SEQ ARET", "SOUR:BB:GAL:TRIG:SEQ ARET", "SOUR:BB:GLONASS:TRIG:SEQ ARET",
-      "SOUR:BB:GPS:SMOD USER", "SOUR:BB:GAL:SMOD USER", "SOUR:BB:GLONASS:SMOD USER",
-      "SOUR:ROSC:SOUR INT", "OUTP:STAT ON",
-      "SOUR:BB:GPS:POWER:REF -115", "SOUR:BB:GPS:POWER:REF -120",
-      "SOUR:BB:GPS:LOC:SELect \"User Defined\"", "SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.0",
-      "SOUR:BB:GPS:SAT:COUNT 7", "SOUR:BB:GPS:GOConstellation", "SOUR:BB:GPS:SAT1:STAT ON", "SOUR:BB:GPS:SAT4:STAT OFF",
-      "SOUR:BB:GPS:UMGPS ON", "SOUR:BB:GPS:HYBRID:GAL ON", "SOUR:BB:GPS:HYBRID:GLONASS ON", "SOUR:BB:GAL:HYBRID:GLONASS ON",
-      "SOUR:BB:GPS:NAV:SIM:WNUM 1781", "SOUR:BB:GPS:NAV:SIM:TOW 10",
-      "SOUR:BB:GLONASS:NAV:SIM:DATE 2014,1,11", "SOUR:BB:GLONASS:NAV:SIM:TIME 14,1,0.500000",
-      "SOUR:BB:GPS:SAT1:STAN GPS", "SOUR:BB:GPS:SAT1:SVID 7", "SOUR:BB:GPS:SAT5:STAN GAL", "SOUR:BB:GPS:SAT5:SVID 11",
-      "SOUR:BB:GPS:SAT6:STAN GLON", "SOUR:BB:GPS:SAT6:SVID 3", "SOUR:BB:GPS:SAT1:SIGN CAPQ",
-      "SOUR:BB:GPS:LOCation:SELect 'Waypoints'", "SOUR:BB:GPS:LOCation:WAYPoints:ROMode CYCL",
-      "SOUR:BB:GPS:LOCation:SELect \"User Defined\"", "SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.000000",
-      "SOUR:BB:GPS:STAT ON", "SOUR:BB:GPS:TRIG:EXEC",
+      "SOUR:FREQ 1.57542GHz",
+      "SOUR:FREQ 1.602GHz",
+      "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
+      "SOUR:BB:GPS:TRIG:SEQ ARET",
+      "SOUR:BB:GAL:TRIG:SEQ ARET",
+      "SOUR:BB:GLONASS:TRIG:SEQ ARET",
+      "SOUR:BB:GPS:SMOD USER",
+      "SOUR:BB:GAL:SMOD USER",
+      "SOUR:BB:GLONASS:SMOD USER",
+      "SOUR:ROSC:SOUR INT",
+      "OUTP:STAT ON",
+      "SOUR:BB:GPS:POWER:REF -115",
+      "SOUR:BB:GPS:POWER:REF -120",
+      "SOUR:BB:GPS:LOC:SELect \"User Defined\"",
+      "SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.0",
+      "SOUR:BB:GPS:SAT:COUNT 7",
+      "SOUR:BB:GPS:GOConstellation",
+      "SOUR:BB:GPS:SAT1:STAT ON",
+      "SOUR:BB:GPS:SAT4:STAT OFF",
+      "SOUR:BB:GPS:UMGPS ON",
+      "SOUR:BB:GPS:HYBRID:GAL ON",
+      "SOUR:BB:GPS:HYBRID:GLONASS ON",
+      "SOUR:BB:GAL:HYBRID:GLONASS ON",
+      "SOUR:BB:GPS:NAV:SIM:WNUM 1781",
+      "SOUR:BB:GPS:NAV:SIM:TOW 10",
+      "SOUR:BB:GLONASS:NAV:SIM:DATE 2014,1,11",
+      "SOUR:BB:GLONASS:NAV:SIM:TIME 14,1,0.500000",
+      "SOUR:BB:GPS:SAT1:STAN GPS",
+      "SOUR:BB:GPS:SAT1:SVID 7",
+      "SOUR:BB:GPS:SAT5:STAN GAL",
+      "SOUR:BB:GPS:SAT5:SVID 11",
+      "SOUR:BB:GPS:SAT6:STAN GLON",
+      "SOUR:BB:GPS:SAT6:SVID 3",
+      "SOUR:BB:GPS:SAT1:SIGN CAPQ",
+      "SOUR:BB:GPS:LOCation:SELect 'Waypoints'",
+      "SOUR:BB:GPS:LOCation:WAYPoints:ROMode CYCL",
+      "SOUR:BB:GPS:LOCation:SELect \"User Defined\"",
+      "SOUR:BB:GPS:LOC:COORdinates:DECimal 11.500000,48.100000,520.000000",
+      "SOUR:BB:GPS:STAT ON",
+      "SOUR:BB:GPS:TRIG:EXEC",
   };
   for (const char* command : commands) {
     lab.Run(command);
@@ -273,16 +393,25 @@ TEST(StationMessages, EveryCommandIsAcceptedAndEveryAnswerHasItsShape) {
   int a = 0, b = 0, c = 0;
   float f = 0;
   double x = 0, y = 0, z = 0;
-  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE?").c_str(), "%d, %d, %d", &a, &b, &c), 3);
-  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GLONASS:NAV:SIM:TIME?").c_str(), "%d, %d, %f", &a, &b, &f), 3);
-  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:NAVigation:SIMulation:TIME?").c_str(), "%d,%d,%d", &a, &b, &c), 3);
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE?").c_str(), "%d, %d, %d", &a, &b, &c),
+            3);
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GLONASS:NAV:SIM:TIME?").c_str(), "%d, %d, %f", &a, &b, &f),
+            3);
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:NAVigation:SIMulation:TIME?").c_str(), "%d,%d,%d", &a,
+                        &b, &c),
+            3);
   EXPECT_GT(std::atof(lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM?").c_str()), 1000.0);
   EXPECT_GE(std::atof(lab.Run("SOUR:BB:GPS:NAV:SIM:TOW?").c_str()), 0.0);
   EXPECT_EQ(std::atoi(lab.Run("SOUR:BB:GPS:SAT1:SVID?").c_str()), 7);
   EXPECT_EQ(lab.Run("SOUR:BB:GPS:SAT6:STAN?").substr(0, 3), "GLO");
-  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:LOCation:COORdinates:DECimal?").c_str(), "%lf,%lf,%lf", &x, &y, &z), 3);
-  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:RT:RLOCation:COORdinates:DECimal? UTC,2014,1,11,14,1,5").c_str(),
-                        "%lf,%lf,%lf", &x, &y, &z), 3);
+  EXPECT_EQ(std::sscanf(lab.Run("SOUR:BB:GPS:LOCation:COORdinates:DECimal?").c_str(), "%lf,%lf,%lf",
+                        &x, &y, &z),
+            3);
+  EXPECT_EQ(
+      std::sscanf(
+          lab.Run("SOUR:BB:GPS:RT:RLOCation:COORdinates:DECimal? UTC,2014,1,11,14,1,5").c_str(),
+          "%lf,%lf,%lf", &x, &y, &z),
+      3);
   EXPECT_DOUBLE_EQ(x, 11.5);
   EXPECT_DOUBLE_EQ(y, 48.1);
   EXPECT_THAT(lab.Run("SYST:ERR?;*opc?"), ::testing::HasSubstr("No error"));

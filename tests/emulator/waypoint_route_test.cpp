@@ -60,13 +60,15 @@ TEST(WaypointRouteFile, PlaysCyclicOnceOrThereAndBack) {
   };
   using R = emu::WaypointRoute::Readout;
   const Case cases[] = {
-      {R::Cyclic, 0.0, 0.0, 100.0},     {R::Cyclic, 0.5, 0.0005, 105.0}, {R::Cyclic, 1.25, 0.00025, 102.5},
-      {R::Once, 0.5, 0.0005, 105.0},    {R::Once, 7.0, 0.001, 110.0},    {R::RoundTrip, 1.25, 0.00075, 107.5},
+      {R::Cyclic, 0.0, 0.0, 100.0},       {R::Cyclic, 0.5, 0.0005, 105.0},
+      {R::Cyclic, 1.25, 0.00025, 102.5},  {R::Once, 0.5, 0.0005, 105.0},
+      {R::Once, 7.0, 0.001, 110.0},       {R::RoundTrip, 1.25, 0.00075, 107.5},
       {R::RoundTrip, 2.5, 0.0005, 105.0},
   };
   for (const Case& c : cases) {
     const auto p = route->WithReadout(c.readout)->PositionAt(c.seconds);
-    EXPECT_NEAR(p.longitude, c.longitude, 1e-9) << static_cast<int>(c.readout) << " at " << c.seconds;
+    EXPECT_NEAR(p.longitude, c.longitude, 1e-9)
+        << static_cast<int>(c.readout) << " at " << c.seconds;
     EXPECT_NEAR(p.latitude, 0.0, 1e-9);
     EXPECT_NEAR(p.altitude, c.altitude, 1e-9);
   }
@@ -80,7 +82,8 @@ TEST(WaypointRouteFile, InstrumentPathsStayInsideTheStorageFolder) {
 }
 
 TEST(WaypointRouteScpi, RealTimeLocationFollowsTheRouteFromTheTrigger) {
-  const auto storage = std::filesystem::temp_directory_path() / ("qarn-storage-" + std::to_string(::getpid()));
+  const auto storage =
+      std::filesystem::temp_directory_path() / ("qarn-storage-" + std::to_string(::getpid()));
   std::filesystem::create_directories(storage / "var" / "user");
   std::ofstream(storage / "var" / "user" / "equator.txt") << kEquatorRoute;
 
@@ -93,9 +96,11 @@ TEST(WaypointRouteScpi, RealTimeLocationFollowsTheRouteFromTheTrigger) {
     const auto outcome = session.Execute(message);
     return outcome.hasAnswer ? outcome.answer : "<none>";
   };
-  for (const char* m : {"SOUR:BB:GPS:LOC:SELect 'Waypoints'", "SOUR:BB:GPS:LOCation:WAYPoints:FILE '/var/user/equator.txt'",
-                        "SOUR:BB:GPS:LOCation:WAYPoints:ROMode CYCL", "SOUR:BB:GPS:NAV:SIM:DATE 2014,1,10",
-                        "SOUR:BB:GPS:NAV:SIM:TIME 12,0,0", "SOUR:BB:GPS:STAT ON", "SOUR:BB:GPS:TRIG:EXEC"}) {
+  for (const char* m :
+       {"SOUR:BB:GPS:LOC:SELect 'Waypoints'",
+        "SOUR:BB:GPS:LOCation:WAYPoints:FILE '/var/user/equator.txt'",
+        "SOUR:BB:GPS:LOCation:WAYPoints:ROMode CYCL", "SOUR:BB:GPS:NAV:SIM:DATE 2014,1,10",
+        "SOUR:BB:GPS:NAV:SIM:TIME 12,0,0", "SOUR:BB:GPS:STAT ON", "SOUR:BB:GPS:TRIG:EXEC"}) {
     run(m);
   }
   EXPECT_EQ(run("SYST:ERR?"), "0,\"No error\"");

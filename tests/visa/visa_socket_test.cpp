@@ -1,6 +1,8 @@
 // Raw-socket VISA sessions against a small peer that records every byte it
 // receives and sends exactly what a test tells it to.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,9 +14,6 @@
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "platform/visa.h"
 
@@ -219,12 +218,9 @@ TEST_F(VisaSocketTest, FormattedReads) {
     double value;
   };
   const Case cases[] = {
-      {"10000\n", "%ld", VI_SUCCESS, 10000},
-      {"+7\n", "%ld", VI_SUCCESS, 7},
-      {"-1.5E-2\n", "%f", VI_SUCCESS, -0.015},
-      {" 0.004\n", "%lf", VI_SUCCESS, 0.004},
-      {"garbage\n", "%ld", VI_ERROR_INV_FMT, 0},
-      {"\n", "%f", VI_ERROR_INV_FMT, 0},
+      {"10000\n", "%ld", VI_SUCCESS, 10000},     {"+7\n", "%ld", VI_SUCCESS, 7},
+      {"-1.5E-2\n", "%f", VI_SUCCESS, -0.015},   {" 0.004\n", "%lf", VI_SUCCESS, 0.004},
+      {"garbage\n", "%ld", VI_ERROR_INV_FMT, 0}, {"\n", "%f", VI_ERROR_INV_FMT, 0},
   };
   for (const Case& c : cases) {
     peer_.Send(c.answer);
@@ -232,9 +228,12 @@ TEST_F(VisaSocketTest, FormattedReads) {
     float asFloat = 0;
     double asDouble = 0;
     ViStatus status;
-    if (std::string(c.format) == "%ld") status = viQueryf(session_, "Q?\n", c.format, &asLong);
-    else if (std::string(c.format) == "%f") status = viQueryf(session_, "Q?\n", c.format, &asFloat);
-    else status = viQueryf(session_, "Q?\n", c.format, &asDouble);
+    if (std::string(c.format) == "%ld")
+      status = viQueryf(session_, "Q?\n", c.format, &asLong);
+    else if (std::string(c.format) == "%f")
+      status = viQueryf(session_, "Q?\n", c.format, &asFloat);
+    else
+      status = viQueryf(session_, "Q?\n", c.format, &asDouble);
     EXPECT_EQ(status, c.status) << c.answer;
     if (c.status == VI_SUCCESS) {
       EXPECT_NEAR(asLong + asFloat + asDouble, c.value, 1e-6) << c.answer;
@@ -312,11 +311,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OpenCase{"BareAddress", "TCPIP::192.168.1.10", VI_ERROR_NSUP_OPER, "VXI-11 (INSTR)"},
         OpenCase{"Instr", "TCPIP0::192.168.1.10::INSTR", VI_ERROR_NSUP_OPER, "VXI-11 (INSTR)"},
-        OpenCase{"InstrWithDevice", "tcpip::192.168.1.10::inst0::INSTR", VI_ERROR_NSUP_OPER, "VXI-11 (INSTR)"},
+        OpenCase{"InstrWithDevice", "tcpip::192.168.1.10::inst0::INSTR", VI_ERROR_NSUP_OPER,
+                 "VXI-11 (INSTR)"},
         OpenCase{"Empty", "", VI_ERROR_INV_RSRC_NAME, "not a TCPIP resource"},
-        OpenCase{"OtherInterface", "GPIB0::7::INSTR", VI_ERROR_INV_RSRC_NAME, "not a TCPIP resource"},
-        OpenCase{"PortNotANumber", "TCPIP::127.0.0.1::port::SOCKET", VI_ERROR_INV_RSRC_NAME, "host::port::SOCKET"},
-        OpenCase{"UnknownHost", "TCPIP::no-such-host.invalid::5025::SOCKET", VI_ERROR_RSRC_NFOUND, "cannot resolve"}),
+        OpenCase{"OtherInterface", "GPIB0::7::INSTR", VI_ERROR_INV_RSRC_NAME,
+                 "not a TCPIP resource"},
+        OpenCase{"PortNotANumber", "TCPIP::127.0.0.1::port::SOCKET", VI_ERROR_INV_RSRC_NAME,
+                 "host::port::SOCKET"},
+        OpenCase{"UnknownHost", "TCPIP::no-such-host.invalid::5025::SOCKET", VI_ERROR_RSRC_NFOUND,
+                 "cannot resolve"}),
     [](const ::testing::TestParamInfo<OpenCase>& info) { return std::string(info.param.name); });
 
 TEST(VisaOpen, ClosedPortIsRefusedAndNamed) {
@@ -356,7 +359,8 @@ TEST(VisaOpen, ConnectionAttemptWithoutAnswerEndsAtTheOpenTimeOut) {
   ViSession rm;
   ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
   ViSession session;
-  const std::string resource = "TCPIP::127.0.0.1::" + std::to_string(ntohs(address.sin_port)) + "::SOCKET";
+  const std::string resource =
+      "TCPIP::127.0.0.1::" + std::to_string(ntohs(address.sin_port)) + "::SOCKET";
   const auto start = Clock::now();
   const ViStatus status = viOpen(rm, resource.c_str(), VI_NO_LOCK, 500, &session);
   const double elapsed = SecondsSince(start);
