@@ -72,18 +72,24 @@ std::string NmeaSentence(const std::string& body) {
 
 const char* Talker(NmeaSystem system) {
   switch (system) {
-    case NmeaSystem::Gps: return "GP";
-    case NmeaSystem::Glonass: return "GL";
-    case NmeaSystem::Galileo: return "GA";
+    case NmeaSystem::Gps:
+      return "GP";
+    case NmeaSystem::Glonass:
+      return "GL";
+    case NmeaSystem::Galileo:
+      return "GA";
   }
   return "GN";
 }
 
 int NmeaSatelliteNumber(NmeaSystem system, int svid) {
   switch (system) {
-    case NmeaSystem::Gps: return svid;
-    case NmeaSystem::Glonass: return 64 + svid;
-    case NmeaSystem::Galileo: return 210 + svid;
+    case NmeaSystem::Gps:
+      return svid;
+    case NmeaSystem::Glonass:
+      return 64 + svid;
+    case NmeaSystem::Galileo:
+      return 210 + svid;
   }
   return svid;
 }
@@ -126,8 +132,10 @@ std::string FormatRmc(const EpochReport& e) {
 // $--ZDA,hhmmss.ss,dd,mm,yyyy,00,00
 std::string FormatZda(const EpochReport& e) {
   std::string body = SolutionTalker(e) + "ZDA," + TimeField(e) + ",";
-  if (e.timeValid) body += Format("%02d,%02d,%04d", e.day, e.month, e.year);
-  else body += ",,";
+  if (e.timeValid)
+    body += Format("%02d,%02d,%04d", e.day, e.month, e.year);
+  else
+    body += ",,";
   body += ",00,00";
   return NmeaSentence(body);
 }
@@ -147,8 +155,10 @@ std::string FormatGsa(const EpochReport& e) {
       }
     }
     for (; listed < 12; ++listed) body += ",";
-    if (HasFix(e)) body += Dop(e.pdop) + "," + Dop(e.hdop) + "," + Dop(e.vdop);
-    else body += "99.99,99.99,99.99";
+    if (HasFix(e))
+      body += Dop(e.pdop) + "," + Dop(e.hdop) + "," + Dop(e.vdop);
+    else
+      body += "99.99,99.99,99.99";
     out += NmeaSentence(body);
   };
   if (e.systems.empty()) {

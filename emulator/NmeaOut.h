@@ -21,10 +21,10 @@ const char* Talker(NmeaSystem system);  // "GP", "GL", "GA"
 int NmeaSatelliteNumber(NmeaSystem system, int svid);
 
 struct SatelliteView {
-  int prn = 0;          // as NmeaSatelliteNumber gives it
-  int elevation = 0;    // degrees
-  int azimuth = 0;      // degrees
-  int cn0 = -1;         // dB-Hz; negative: not tracked, the field stays empty
+  int prn = 0;        // as NmeaSatelliteNumber gives it
+  int elevation = 0;  // degrees
+  int azimuth = 0;    // degrees
+  int cn0 = -1;       // dB-Hz; negative: not tracked, the field stays empty
   bool used = false;
 };
 
@@ -39,7 +39,7 @@ struct EpochReport {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0;
   double second = 0.0;
 
-  int fixMode = 1;  // 1 none, 2 two-dimensional, 3 three-dimensional
+  int fixMode = 1;                         // 1 none, 2 two-dimensional, 3 three-dimensional
   double latitude = 0.0, longitude = 0.0;  // degrees
   double altitudeMsl = 0.0;                // metres above the geoid
   double geoidSeparation = 0.0;            // ellipsoid minus geoid, metres

@@ -54,8 +54,7 @@ class ComLink {
   ComLink(const ComLink&) = delete;
   ComLink& operator=(const ComLink&) = delete;
 
-  bool Place(const std::string& directory, int port, const std::string& target,
-             std::string* error);
+  bool Place(const std::string& directory, int port, const std::string& target, std::string* error);
   void Remove();
   const std::string& Path() const { return path_; }
 

@@ -2,7 +2,6 @@
 
 #include <GeographicLib/Geodesic.hpp>
 #include <GeographicLib/LocalCartesian.hpp>
-
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDir>
@@ -43,18 +42,24 @@ constexpr std::array<const char*, 5> kSentences = {"GGA", "GSA", "GSV", "RMC", "
 
 unsigned SystemBit(NmeaSystem s) {
   switch (s) {
-    case NmeaSystem::Gps: return kSystemGps;
-    case NmeaSystem::Galileo: return kSystemGalileo;
-    case NmeaSystem::Glonass: return kSystemGlonass;
+    case NmeaSystem::Gps:
+      return kSystemGps;
+    case NmeaSystem::Galileo:
+      return kSystemGalileo;
+    case NmeaSystem::Glonass:
+      return kSystemGlonass;
   }
   return 0;
 }
 
 NmeaSystem ToNmea(GnssSystem s) {
   switch (s) {
-    case GnssSystem::Gps: return NmeaSystem::Gps;
-    case GnssSystem::Galileo: return NmeaSystem::Galileo;
-    case GnssSystem::Glonass: return NmeaSystem::Glonass;
+    case GnssSystem::Gps:
+      return NmeaSystem::Gps;
+    case GnssSystem::Galileo:
+      return NmeaSystem::Galileo;
+    case GnssSystem::Glonass:
+      return NmeaSystem::Glonass;
   }
   return NmeaSystem::Gps;
 }
@@ -62,9 +67,12 @@ NmeaSystem ToNmea(GnssSystem s) {
 // Receivers list GPS, then GLONASS, then Galileo.
 int SystemOrder(NmeaSystem s) {
   switch (s) {
-    case NmeaSystem::Gps: return 0;
-    case NmeaSystem::Glonass: return 1;
-    case NmeaSystem::Galileo: return 2;
+    case NmeaSystem::Gps:
+      return 0;
+    case NmeaSystem::Glonass:
+      return 1;
+    case NmeaSystem::Galileo:
+      return 2;
   }
   return 3;
 }
@@ -208,10 +216,13 @@ void VirtualReceiver::Reset(ResetKind kind, const char* why) {
 
 double VirtualReceiver::RequiredTtff() const {
   switch (acquisitionKind_) {
-    case ResetKind::Cold: return options_.coldTtffSeconds;
+    case ResetKind::Cold:
+      return options_.coldTtffSeconds;
     // Ephemerides gone but time and position kept: a little quicker than cold.
-    case ResetKind::Warm: return std::max(options_.hotTtffSeconds, 0.8 * options_.coldTtffSeconds);
-    case ResetKind::Hot: return options_.hotTtffSeconds;
+    case ResetKind::Warm:
+      return std::max(options_.hotTtffSeconds, 0.8 * options_.coldTtffSeconds);
+    case ResetKind::Hot:
+      return options_.hotTtffSeconds;
   }
   return options_.coldTtffSeconds;
 }
@@ -250,8 +261,8 @@ void VirtualReceiver::OnEpoch() {
 std::vector<VirtualReceiver::TrackedSatellite> VirtualReceiver::SeeSky(double gpsSeconds) {
   std::vector<TrackedSatellite> seen;
   if (gnssStopped_ || !model_.Radiating()) return seen;
-  const int baseCn0 = static_cast<int>(
-      std::lround(model_.Settings().referencePowerDbm + kCn0OverReferencePower));
+  const int baseCn0 =
+      static_cast<int>(std::lround(model_.Settings().referencePowerDbm + kCn0OverReferencePower));
   std::uniform_int_distribution<int> jitter(0, 1);
   for (const RadiatedSatellite& r : model_.RadiatedSatellites()) {
     const NmeaSystem system = ToNmea(r.system);
@@ -266,9 +277,10 @@ std::vector<VirtualReceiver::TrackedSatellite> VirtualReceiver::SeeSky(double gp
     t.view.cn0 = cn0 >= kTrackCn0 ? std::min(cn0, 99) : -1;
     seen.push_back(t);
   }
-  std::stable_sort(seen.begin(), seen.end(), [](const TrackedSatellite& a, const TrackedSatellite& b) {
-    return SystemOrder(a.system) < SystemOrder(b.system);
-  });
+  std::stable_sort(seen.begin(), seen.end(),
+                   [](const TrackedSatellite& a, const TrackedSatellite& b) {
+                     return SystemOrder(a.system) < SystemOrder(b.system);
+                   });
 
   // Arranged Galileo inconsistency: the first Galileo satellite stands out.
   if (faults_.galileoSpreadDb > 0.0) {
@@ -278,7 +290,8 @@ std::vector<VirtualReceiver::TrackedSatellite> VirtualReceiver::SeeSky(double gp
     if (galileo.size() >= 2) {
       int lowest = 99;
       for (std::size_t k = 1; k < galileo.size(); ++k) lowest = std::min(lowest, galileo[k]->cn0);
-      galileo[0]->cn0 = std::min(99, lowest + static_cast<int>(std::lround(faults_.galileoSpreadDb)));
+      galileo[0]->cn0 =
+          std::min(99, lowest + static_cast<int>(std::lround(faults_.galileoSpreadDb)));
     }
   }
   return seen;
@@ -288,7 +301,7 @@ EpochReport VirtualReceiver::BuildEpoch(double gpsSeconds) {
   EpochReport e;
   const std::vector<TrackedSatellite> seen = SeeSky(gpsSeconds);
   const bool inSky = std::any_of(seen.begin(), seen.end(),
-                                   [](const TrackedSatellite& t) { return t.view.cn0 >= 0; });
+                                 [](const TrackedSatellite& t) { return t.view.cn0 >= 0; });
   const double now = LabSeconds();
   if (!inSky) {
     // Lost the sky: what was known makes the next acquisition a hot one.
@@ -381,7 +394,7 @@ EpochReport VirtualReceiver::BuildEpoch(double gpsSeconds) {
   const GeoPosition before = model_.ReceiverPositionAt(gpsSeconds - 1.0);
   double distance = 0.0, azimuth1 = 0.0, azimuth2 = 0.0;
   GeographicLib::Geodesic::WGS84().Inverse(before.latitude, before.longitude, truth.latitude,
-                                            truth.longitude, distance, azimuth1, azimuth2);
+                                           truth.longitude, distance, azimuth1, azimuth2);
   if (distance > 0.05) {
     e.speedKnots = distance * kKnotsPerMetreSecond;
     e.courseDegrees = std::fmod(azimuth2 + 360.0, 360.0);
@@ -423,7 +436,8 @@ void VirtualReceiver::Emit(const EpochReport& epoch) {
   // What the line carries in one epoch. When not every system's GSV group
   // fits, the groups take turns, so that every epoch still reports some
   // satellites in view and each system comes round every few epochs.
-  const std::size_t budget = static_cast<std::size_t>(options_.baud / kBitsPerByte / options_.rateHz);
+  const std::size_t budget =
+      static_cast<std::size_t>(options_.baud / kBitsPerByte / options_.rateHz);
   std::size_t used = head.size() + tail.size();
   std::string gsv;
   if (due("GSV")) {
@@ -433,7 +447,8 @@ void VirtualReceiver::Emit(const EpochReport& epoch) {
     if (used + all <= budget) {
       for (const auto& g : groups) gsv += g;
     } else {
-      const std::size_t first = static_cast<std::size_t>(gsvTurn_++ % static_cast<long long>(groups.size()));
+      const std::size_t first =
+          static_cast<std::size_t>(gsvTurn_++ % static_cast<long long>(groups.size()));
       std::vector<bool> take(groups.size(), false);
       for (std::size_t k = 0; k < groups.size(); ++k) {
         const std::size_t i = (first + k) % groups.size();
@@ -510,7 +525,9 @@ void VirtualReceiver::OnReadable() {
 void VirtualReceiver::Act(const ReceiverCommand& c) {
   using Kind = ReceiverCommand::Kind;
   switch (c.kind) {
-    case Kind::Reset: Reset(c.reset, c.text.c_str()); break;
+    case Kind::Reset:
+      Reset(c.reset, c.text.c_str());
+      break;
     case Kind::StopGnss:
       gnssStopped_ = true;
       Log("--", "GNSS stopped");
@@ -535,9 +552,12 @@ void VirtualReceiver::Act(const ReceiverCommand& c) {
                     (systemsEnabled_ & kSystemGlonass ? "GLONASS " : "") +
                     (systemsEnabled_ & kSystemGalileo ? "Galileo" : ""));
       break;
-    case Kind::BadChecksum: Log("--", "ignored, bad checksum: " + Printable(c.text.data(), c.text.size())); break;
+    case Kind::BadChecksum:
+      Log("--", "ignored, bad checksum: " + Printable(c.text.data(), c.text.size()));
+      break;
     case Kind::OtherUbx:
-    case Kind::OtherNmea: break;
+    case Kind::OtherNmea:
+      break;
   }
   if (c.wantsAck && !faults_.silent && pty_.IsOpen()) {
     Queue(UbxFrame(0x05, 0x01, {c.ubxClass, c.ubxId}));  // ACK-ACK
@@ -559,15 +579,22 @@ class VirtualReceiverModule : public EmuModule {
   const char* Name() const override { return "receiver"; }
 
   void AddOptions(QCommandLineParser& parser) override {
-    parser.addOption({"com-dir", "Directory of the COM<n> links (default $GNSS_COM_DIR, else COM).", "dir"});
+    parser.addOption(
+        {"com-dir", "Directory of the COM<n> links (default $GNSS_COM_DIR, else COM).", "dir"});
     parser.addOption({"com", "Number n of the receiver's link COM<n> (default 3).", "n", "3"});
-    parser.addOption({"rate", "Receiver epochs per second, 1 to 10 (default 1); above 1 Hz a full "
-                      "epoch needs a faster line than 9600 baud (--baud).", "hz", "1"});
-    parser.addOption({"noise", "Bound of the receiver's position error in metres, horizontal and "
-                      "vertical (default 3).", "m", "3"});
-    parser.addOption({"ttff", "Seconds from a cold start to the first fix (default 30).", "s", "30"});
+    parser.addOption({"rate",
+                      "Receiver epochs per second, 1 to 10 (default 1); above 1 Hz a full "
+                      "epoch needs a faster line than 9600 baud (--baud).",
+                      "hz", "1"});
+    parser.addOption({"noise",
+                      "Bound of the receiver's position error in metres, horizontal and "
+                      "vertical (default 3).",
+                      "m", "3"});
+    parser.addOption(
+        {"ttff", "Seconds from a cold start to the first fix (default 30).", "s", "30"});
     parser.addOption({"hot-ttff", "Seconds from a hot start to the fix (default 3).", "s", "3"});
-    parser.addOption({"baud", "Line speed the receiver's output is paced at (default 9600).", "bd", "9600"});
+    parser.addOption(
+        {"baud", "Line speed the receiver's output is paced at (default 9600).", "bd", "9600"});
   }
 
   void RegisterCommands(ScpiInstrument& instrument) override;
@@ -620,61 +647,71 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   });
   using R = VirtualReceiver;
 
-  auto flag = [&](const char* pattern, bool ReceiverFaults::*member, std::function<void(R&, bool)> after) {
+  auto flag = [&](const char* pattern, bool ReceiverFaults::*member,
+                  std::function<void(R&, bool)> after) {
     t.Add(pattern, With([member, after](ScpiCall& c, R& r) {
-      if (auto on = c.Boolean(0)) {
-        r.Faults().*member = *on;
-        if (after) after(r, *on);
-      }
-    }));
-    t.Add(std::string(pattern) + "?", With([member](ScpiCall& c, R& r) {
-      c.Reply(r.Faults().*member ? "1" : "0");
-    }));
+            if (auto on = c.Boolean(0)) {
+              r.Faults().*member = *on;
+              if (after) after(r, *on);
+            }
+          }));
+    t.Add(std::string(pattern) + "?",
+          With([member](ScpiCall& c, R& r) { c.Reply(r.Faults().*member ? "1" : "0"); }));
   };
   auto integer = [&](const char* pattern, long low, long high, std::function<void(R&, long)> set,
                      std::function<long(R&)> get) {
     t.Add(pattern, With([low, high, set](ScpiCall& c, R& r) {
-      auto v = c.Integer(0);
-      if (!v) return;
-      if (*v < low || *v > high) {
-        c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-        return;
-      }
-      set(r, *v);
-    }));
-    t.Add(std::string(pattern) + "?", With([get](ScpiCall& c, R& r) { c.Reply(std::to_string(get(r))); }));
+            auto v = c.Integer(0);
+            if (!v) return;
+            if (*v < low || *v > high) {
+              c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+              return;
+            }
+            set(r, *v);
+          }));
+    t.Add(std::string(pattern) + "?",
+          With([get](ScpiCall& c, R& r) { c.Reply(std::to_string(get(r))); }));
   };
-  auto real = [&](const char* pattern, double low, double high, double VirtualReceiverOptions::*member) {
+  auto real = [&](const char* pattern, double low, double high,
+                  double VirtualReceiverOptions::*member) {
     t.Add(pattern, With([low, high, member](ScpiCall& c, R& r) {
-      auto v = c.Number(0);
-      if (!v) return;
-      if (*v < low || *v > high) {
-        c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-        return;
-      }
-      r.Options().*member = *v;
-    }));
+            auto v = c.Number(0);
+            if (!v) return;
+            if (*v < low || *v > high) {
+              c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+              return;
+            }
+            r.Options().*member = *v;
+          }));
     t.Add(std::string(pattern) + "?", With([member](ScpiCall& c, R& r) {
-      char text[32];
-      std::snprintf(text, sizeof text, "%g", r.Options().*member);
-      c.Reply(text);
-    }));
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", r.Options().*member);
+            c.Reply(text);
+          }));
   };
 
   // Where the port is, and what the receiver reports now.
-  t.Add("EMULator:RECeiver:PORT?", With([](ScpiCall& c, R& r) { c.Reply("\"" + r.SlavePath() + "\""); }));
-  t.Add("EMULator:RECeiver:LINK?", With([](ScpiCall& c, R& r) { c.Reply("\"" + r.LinkPath() + "\""); }));
-  t.Add("EMULator:RECeiver:FIX?", With([](ScpiCall& c, R& r) { c.Reply(std::to_string(r.LastFixMode())); }));
+  t.Add("EMULator:RECeiver:PORT?",
+        With([](ScpiCall& c, R& r) { c.Reply("\"" + r.SlavePath() + "\""); }));
+  t.Add("EMULator:RECeiver:LINK?",
+        With([](ScpiCall& c, R& r) { c.Reply("\"" + r.LinkPath() + "\""); }));
+  t.Add("EMULator:RECeiver:FIX?",
+        With([](ScpiCall& c, R& r) { c.Reply(std::to_string(r.LastFixMode())); }));
   // Restarts as the receiver's own commands make them.
-  t.Add("EMULator:RECeiver:COLD", With([](ScpiCall&, R& r) { r.Reset(ResetKind::Cold, "EMULator"); }));
-  t.Add("EMULator:RECeiver:WARM", With([](ScpiCall&, R& r) { r.Reset(ResetKind::Warm, "EMULator"); }));
-  t.Add("EMULator:RECeiver:HOT", With([](ScpiCall&, R& r) { r.Reset(ResetKind::Hot, "EMULator"); }));
+  t.Add("EMULator:RECeiver:COLD",
+        With([](ScpiCall&, R& r) { r.Reset(ResetKind::Cold, "EMULator"); }));
+  t.Add("EMULator:RECeiver:WARM",
+        With([](ScpiCall&, R& r) { r.Reset(ResetKind::Warm, "EMULator"); }));
+  t.Add("EMULator:RECeiver:HOT",
+        With([](ScpiCall&, R& r) { r.Reset(ResetKind::Hot, "EMULator"); }));
   // Settings that the command line gives, changeable at run time.
   real("EMULator:RECeiver:TTFF[:COLD]", 0, 86400, &VirtualReceiverOptions::coldTtffSeconds);
   real("EMULator:RECeiver:TTFF:HOT", 0, 86400, &VirtualReceiverOptions::hotTtffSeconds);
   real("EMULator:RECeiver:NOISe", 0, 100000, &VirtualReceiverOptions::noiseMetres);
-  integer("EMULator:RECeiver:RATE", 1, 10, [](R& r, long v) { r.Options().rateHz = static_cast<int>(v); },
-          [](R& r) { return static_cast<long>(r.Options().rateHz); });
+  integer(
+      "EMULator:RECeiver:RATE", 1, 10,
+      [](R& r, long v) { r.Options().rateHz = static_cast<int>(v); },
+      [](R& r) { return static_cast<long>(r.Options().rateHz); });
 
   // Faults.
   flag("EMULator:RECeiver:FAULt:NODate", &ReceiverFaults::noDate, nullptr);
@@ -685,39 +722,42 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   // GALSpread <dB>[,ONCE]: the used Galileo satellites' C/N0 differ by this
   // much; with ONCE only until the receiver's next restart.
   t.Add("EMULator:RECeiver:FAULt:GALSpread", With([](ScpiCall& c, R& r) {
-    auto db = c.Number(0);
-    if (!db || !c.AtMost(2)) return;
-    if (*db < 0 || *db > 60) {
-      c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      return;
-    }
-    bool once = false;
-    if (c.ParamCount() == 2) {
-      auto word = c.Keyword(1);
-      if (!word) return;
-      if (*word != "ONCE") {
-        c.Error(scpi_error::kIllegalParameterValue, "Illegal parameter value");
-        return;
-      }
-      once = true;
-    }
-    r.Faults().galileoSpreadDb = *db;
-    r.Faults().galileoSpreadOnce = once;
-  }));
+          auto db = c.Number(0);
+          if (!db || !c.AtMost(2)) return;
+          if (*db < 0 || *db > 60) {
+            c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+            return;
+          }
+          bool once = false;
+          if (c.ParamCount() == 2) {
+            auto word = c.Keyword(1);
+            if (!word) return;
+            if (*word != "ONCE") {
+              c.Error(scpi_error::kIllegalParameterValue, "Illegal parameter value");
+              return;
+            }
+            once = true;
+          }
+          r.Faults().galileoSpreadDb = *db;
+          r.Faults().galileoSpreadOnce = once;
+        }));
   t.Add("EMULator:RECeiver:FAULt:GALSpread?", With([](ScpiCall& c, R& r) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", r.Faults().galileoSpreadDb);
-    c.Reply(text);
-  }));
-  integer("EMULator:RECeiver:FAULt:UNUSable", 0, kSlotCapacity,
-          [](R& r, long v) { r.Faults().unusable = static_cast<int>(v); },
-          [](R& r) { return static_cast<long>(r.Faults().unusable); });
-  integer("EMULator:RECeiver:FAULt:DATE", -100000, 100000,
-          [](R& r, long v) { r.Faults().dateOffsetDays = static_cast<int>(v); },
-          [](R& r) { return static_cast<long>(r.Faults().dateOffsetDays); });
-  integer("EMULator:RECeiver:FAULt:GSVLength", 0, 99,
-          [](R& r, long v) { r.Faults().gsvMessages = static_cast<int>(v); },
-          [](R& r) { return static_cast<long>(r.Faults().gsvMessages); });
+          char text[32];
+          std::snprintf(text, sizeof text, "%g", r.Faults().galileoSpreadDb);
+          c.Reply(text);
+        }));
+  integer(
+      "EMULator:RECeiver:FAULt:UNUSable", 0, kSlotCapacity,
+      [](R& r, long v) { r.Faults().unusable = static_cast<int>(v); },
+      [](R& r) { return static_cast<long>(r.Faults().unusable); });
+  integer(
+      "EMULator:RECeiver:FAULt:DATE", -100000, 100000,
+      [](R& r, long v) { r.Faults().dateOffsetDays = static_cast<int>(v); },
+      [](R& r) { return static_cast<long>(r.Faults().dateOffsetDays); });
+  integer(
+      "EMULator:RECeiver:FAULt:GSVLength", 0, 99,
+      [](R& r, long v) { r.Faults().gsvMessages = static_cast<int>(v); },
+      [](R& r) { return static_cast<long>(r.Faults().gsvMessages); });
   t.Add("EMULator:RECeiver:FAULt:CLEar", With([](ScpiCall&, R& r) { r.ClearFaults(); }));
 }
 

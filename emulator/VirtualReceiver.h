@@ -56,15 +56,15 @@ struct VirtualReceiverOptions {
 };
 
 struct ReceiverFaults {
-  bool noDate = false;        // neither ZDA nor RMC
-  bool garbage = false;       // random bytes between sentences
-  bool silent = false;        // nothing at all on the port
-  bool unplugged = false;     // pseudo-terminal closed, link removed
-  double galileoSpreadDb = 0; // C/N0 spread forced on the used Galileo satellites
+  bool noDate = false;             // neither ZDA nor RMC
+  bool garbage = false;            // random bytes between sentences
+  bool silent = false;             // nothing at all on the port
+  bool unplugged = false;          // pseudo-terminal closed, link removed
+  double galileoSpreadDb = 0;      // C/N0 spread forced on the used Galileo satellites
   bool galileoSpreadOnce = false;  // the spread ends at the next receiver reset
-  int unusable = 0;           // tracked satellites kept out of the solution
-  int dateOffsetDays = 0;     // reported dates are off by this many days
-  int gsvMessages = 0;        // the first GSV group claims this many messages (0: as needed)
+  int unusable = 0;                // tracked satellites kept out of the solution
+  int dateOffsetDays = 0;          // reported dates are off by this many days
+  int gsvMessages = 0;             // the first GSV group claims this many messages (0: as needed)
 };
 
 class VirtualReceiver {
@@ -126,7 +126,7 @@ class VirtualReceiver {
   Clock::time_point start_ = Clock::now();
 
   // Navigation state.
-  std::optional<double> acquisitionStart_;  // lab seconds since signals were seen
+  std::optional<double> acquisitionStart_;       // lab seconds since signals were seen
   ResetKind acquisitionKind_ = ResetKind::Cold;  // power-on: nothing known
   bool hadFix_ = false;
   bool gnssStopped_ = false;

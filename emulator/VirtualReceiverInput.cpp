@@ -26,14 +26,22 @@ unsigned U32(const std::uint8_t* p) {
 // Standard NMEA message ids of class F0.
 const char* NmeaIdName(std::uint8_t id) {
   switch (id) {
-    case 0x00: return "GGA";
-    case 0x01: return "GLL";
-    case 0x02: return "GSA";
-    case 0x03: return "GSV";
-    case 0x04: return "RMC";
-    case 0x05: return "VTG";
-    case 0x08: return "ZDA";
-    default: return nullptr;
+    case 0x00:
+      return "GGA";
+    case 0x01:
+      return "GLL";
+    case 0x02:
+      return "GSA";
+    case 0x03:
+      return "GSV";
+    case 0x04:
+      return "RMC";
+    case 0x05:
+      return "VTG";
+    case 0x08:
+      return "ZDA";
+    default:
+      return nullptr;
   }
 }
 
@@ -48,7 +56,8 @@ std::vector<std::string> SplitFields(const std::string& body) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = body.find(',', start);
-    fields.push_back(body.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    fields.push_back(
+        body.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
@@ -88,7 +97,8 @@ std::vector<ReceiverCommand> ReceiverInputParser::Feed(const char* data, std::si
     const auto byte = static_cast<std::uint8_t>(data[i]);
     switch (state_) {
       case State::Hunt:
-        if (byte == kSync1) state_ = State::UbxSync2;
+        if (byte == kSync1)
+          state_ = State::UbxSync2;
         else if (byte == '$') {
           sentence_ = "$";
           state_ = State::Nmea;
@@ -178,7 +188,9 @@ void ReceiverInputParser::FinishUbx(std::vector<ReceiverCommand>& out) {
       c.kind = ReceiverCommand::Kind::StartGnss;
     } else {
       c.kind = ReceiverCommand::Kind::Reset;
-      c.reset = mask == 0x0000 ? ResetKind::Hot : mask == 0x0001 ? ResetKind::Warm : ResetKind::Cold;
+      c.reset = mask == 0x0000   ? ResetKind::Hot
+                : mask == 0x0001 ? ResetKind::Warm
+                                 : ResetKind::Cold;
     }
   } else if (c.ubxId == kIdCfgCfg && (length == 12 || length == 13)) {
     // clearMask, saveMask, loadMask (X4 each) [, deviceMask]
@@ -197,9 +209,12 @@ void ReceiverInputParser::FinishUbx(std::vector<ReceiverCommand>& out) {
     for (unsigned k = 0; k < p[3]; ++k) {
       const std::uint8_t* block = p + 4 + 8 * k;
       unsigned bit = 0;
-      if (block[0] == 0) bit = kSystemGps;
-      else if (block[0] == 2) bit = kSystemGalileo;
-      else if (block[0] == 6) bit = kSystemGlonass;
+      if (block[0] == 0)
+        bit = kSystemGps;
+      else if (block[0] == 2)
+        bit = kSystemGalileo;
+      else if (block[0] == 6)
+        bit = kSystemGlonass;
       if (bit == 0) continue;
       c.systemsNamed |= bit;
       if (U32(block + 4) & 1u) c.systemMask |= bit;

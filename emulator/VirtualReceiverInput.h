@@ -14,15 +14,15 @@ enum class ResetKind { Hot, Warm, Cold };
 
 struct ReceiverCommand {
   enum class Kind {
-    Reset,          // reset: kind in `reset`
-    StopGnss,       // CFG-RST controlled GNSS stop
-    StartGnss,      // CFG-RST controlled GNSS start
+    Reset,            // reset: kind in `reset`
+    StopGnss,         // CFG-RST controlled GNSS stop
+    StartGnss,        // CFG-RST controlled GNSS start
     RestoreDefaults,  // CFG-CFG with a load mask
-    SentenceRate,   // CFG-MSG or $PORZB: `sentence` every `rate` epochs (0: off)
-    EnableSystems,  // CFG-GNSS: `systemMask` of the systems named, `systemsNamed`
-    OtherUbx,       // a valid frame we do not act on
-    OtherNmea,      // a valid sentence we do not act on
-    BadChecksum,    // a frame or sentence whose checksum is wrong
+    SentenceRate,     // CFG-MSG or $PORZB: `sentence` every `rate` epochs (0: off)
+    EnableSystems,    // CFG-GNSS: `systemMask` of the systems named, `systemsNamed`
+    OtherUbx,         // a valid frame we do not act on
+    OtherNmea,        // a valid sentence we do not act on
+    BadChecksum,      // a frame or sentence whose checksum is wrong
   };
   Kind kind = Kind::OtherNmea;
   ResetKind reset = ResetKind::Cold;
@@ -31,8 +31,8 @@ struct ReceiverCommand {
   unsigned systemMask = 0;    // bit 0 GPS, bit 1 Galileo, bit 2 GLONASS
   unsigned systemsNamed = 0;  // which of those bits the message set
   std::uint8_t ubxClass = 0, ubxId = 0;
-  bool wantsAck = false;      // a CFG frame that a receiver acknowledges
-  std::string text;           // the NMEA sentence or a short frame description
+  bool wantsAck = false;  // a CFG frame that a receiver acknowledges
+  std::string text;       // the NMEA sentence or a short frame description
 };
 
 enum : unsigned { kSystemGps = 1u, kSystemGalileo = 2u, kSystemGlonass = 4u };

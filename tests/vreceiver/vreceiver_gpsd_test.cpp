@@ -2,9 +2,9 @@
 // and its reports must put the receiver within the configured noise of the
 // emulator's truth. gpsd validates every sentence on its own terms, so this
 // shows the stream is NMEA that common receiver software accepts.
-#include <GeographicLib/Geodesic.hpp>
 #include <gtest/gtest.h>
 
+#include <GeographicLib/Geodesic.hpp>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -84,7 +84,8 @@ class GpsdClient {
 };
 
 TEST(GpsdConsumerTest, FixesLieWithinTheNoiseOfTheTruth) {
-  if (::access(kGpsd, X_OK) != 0) GTEST_SKIP() << kGpsd << " is not installed (Debian package gpsd)";
+  if (::access(kGpsd, X_OK) != 0)
+    GTEST_SKIP() << kGpsd << " is not installed (Debian package gpsd)";
   vrx::Lab lab;
   std::string error;
   // Time at the lab's normal pace: gpsd judges epochs by its own clock.
@@ -119,8 +120,9 @@ TEST(GpsdConsumerTest, FixesLieWithinTheNoiseOfTheTruth) {
     if (tpv.value("mode").toInt() < 3 || !tpv.contains("lat") || !tpv.contains("altHAE")) continue;
     ++fixes;
     double distance = 0;
-    GeographicLib::Geodesic::WGS84().Inverse(truth.latitude, truth.longitude, tpv.value("lat").toDouble(),
-                                              tpv.value("lon").toDouble(), distance);
+    GeographicLib::Geodesic::WGS84().Inverse(truth.latitude, truth.longitude,
+                                             tpv.value("lat").toDouble(),
+                                             tpv.value("lon").toDouble(), distance);
     EXPECT_LE(distance, kNoise + 0.05) << QJsonDocument(tpv).toJson().toStdString();
     EXPECT_LE(std::fabs(tpv.value("altHAE").toDouble() - truth.altitude), kNoise + 0.15);
     EXPECT_EQ(tpv.value("device").toString().toStdString(), device);

@@ -62,7 +62,8 @@ inline std::optional<Sentence> ParseSentence(const std::string& line) {
   std::vector<std::string> all;
   for (;;) {
     const size_t comma = body.find(',', start);
-    all.push_back(body.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    all.push_back(
+        body.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
@@ -238,8 +239,10 @@ class PortReader {
     size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) done += static_cast<size_t>(n);
-      else if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+      if (n > 0)
+        done += static_cast<size_t>(n);
+      else if (n < 0 && errno != EAGAIN && errno != EINTR)
+        return;
     }
   }
 
@@ -263,7 +266,10 @@ class PortReader {
   }
 
   // Throws away what is buffered and in flight.
-  void Drain(double seconds) { ReadFor(seconds); pending_.clear(); }
+  void Drain(double seconds) {
+    ReadFor(seconds);
+    pending_.clear();
+  }
 
   // Reads until `count` complete epochs were seen or `seconds` passed.
   // Lines that are not valid sentences are counted in `badLines`, bytes
@@ -421,16 +427,21 @@ class Lab {
   // 1, 4, 7, ... or closer where many must fit), radiating.
   void Scenario(int gps, int galileo, int glonass, double lon, double lat, double alt) {
     char location[96];
-    std::snprintf(location, sizeof location, "SOUR:BB:GPS:LOC:COOR:DEC %.6f,%.6f,%.1f", lon, lat, alt);
+    std::snprintf(location, sizeof location, "SOUR:BB:GPS:LOC:COOR:DEC %.6f,%.6f,%.1f", lon, lat,
+                  alt);
     const int total = gps + galileo + glonass;
-    std::vector<std::string> c{"SOUR:FREQ 1.57542GHz", "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
-                               "OUTP:STAT ON", "SOUR:BB:GPS:POWER:REF -120",
-                               "SOUR:BB:GPS:LOC:SEL \"User Defined\"", location,
+    std::vector<std::string> c{"SOUR:FREQ 1.57542GHz",
+                               "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
+                               "OUTP:STAT ON",
+                               "SOUR:BB:GPS:POWER:REF -120",
+                               "SOUR:BB:GPS:LOC:SEL \"User Defined\"",
+                               location,
                                "SOUR:BB:GPS:SAT:COUNT " + std::to_string(total)};
     if (galileo > 0) c.push_back("SOUR:BB:GPS:HYBRID:GAL ON");
     if (glonass > 0) c.push_back("SOUR:BB:GPS:HYBRID:GLONASS ON");
     int slot = 1;
-    for (const auto& [standard, count] : {std::pair<std::string, int>{"GPS", gps}, {"GAL", galileo}, {"GLON", glonass}}) {
+    for (const auto& [standard, count] :
+         {std::pair<std::string, int>{"GPS", gps}, {"GAL", galileo}, {"GLON", glonass}}) {
       const int step = std::clamp(24 / std::max(count, 1), 1, 3);
       for (int k = 0; k < count; ++k, ++slot) {
         const std::string sat = "SOUR:BB:GPS:SAT" + std::to_string(slot);

@@ -2,9 +2,9 @@
 // small time scale, a scenario set up over SCPI, the NMEA read from the COM
 // link. Truth is the emulator's own location answer; expectations about the
 // stream come from NMEA 0183 and from what the station relies on.
-#include <GeographicLib/Geodesic.hpp>
 #include <gtest/gtest.h>
 
+#include <GeographicLib/Geodesic.hpp>
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -31,8 +31,9 @@ class ReceiverTest : public testing::Test {
 
   void StartLab(std::vector<std::string> extra) {
     lab_ = std::make_unique<vrx::Lab>();
-    std::vector<std::string> args{"--ttff", std::to_string(kColdTtff), "--hot-ttff",
-                                  std::to_string(kHotTtff), "--noise", std::to_string(kNoise)};
+    std::vector<std::string> args{"--ttff",     std::to_string(kColdTtff),
+                                  "--hot-ttff", std::to_string(kHotTtff),
+                                  "--noise",    std::to_string(kNoise)};
     args.insert(args.end(), extra.begin(), extra.end());
     std::string error;
     ASSERT_TRUE(lab_->Start(args, "0.05", &error)) << error;
@@ -75,7 +76,8 @@ std::vector<std::pair<int, int>> Satellites(const Epoch& e) {
     const int here = std::clamp(std::atoi(f[2].c_str()) - 4 * (std::atoi(f[1].c_str()) - 1), 0, 4);
     for (int k = 0; k < here && 6 + 4 * static_cast<size_t>(k) < f.size(); ++k) {
       const size_t at = 3 + 4 * static_cast<size_t>(k);
-      out.emplace_back(std::atoi(f[at].c_str()), f[at + 3].empty() ? -1 : std::atoi(f[at + 3].c_str()));
+      out.emplace_back(std::atoi(f[at].c_str()),
+                       f[at + 3].empty() ? -1 : std::atoi(f[at + 3].c_str()));
     }
   }
   return out;
@@ -127,7 +129,8 @@ TEST_F(ReceiverTest, FixedReceiverStream) {
     for (const char* type : {"GGA", "GSA", "RMC", "ZDA"})
       for (const Sentence* s : e.Of(type)) EXPECT_EQ(s->talker, "GN") << s->text;
     EXPECT_EQ(e.Of("GSA").size(), 3u);
-    EXPECT_EQ(InViewByTalker(e), (std::map<std::string, int>{{"GP", kGps}, {"GL", kGlonass}, {"GA", kGalileo}}));
+    EXPECT_EQ(InViewByTalker(e),
+              (std::map<std::string, int>{{"GP", kGps}, {"GL", kGlonass}, {"GA", kGalileo}}));
     EXPECT_LE(e.bytes, 960u) << "an epoch must fit one second of 9600 baud";
 
     // Satellite numbers: GPS 1-32, GLONASS 65-96, Galileo 211-246; all used.
@@ -135,14 +138,16 @@ TEST_F(ReceiverTest, FixedReceiverStream) {
     ASSERT_EQ(sats.size(), static_cast<size_t>(kGps + kGalileo + kGlonass));
     std::vector<int> galileoCn0;
     for (const auto& [prn, cn0] : sats) {
-      EXPECT_TRUE((prn >= 1 && prn <= 32) || (prn >= 65 && prn <= 96) || (prn >= 211 && prn <= 246)) << prn;
+      EXPECT_TRUE((prn >= 1 && prn <= 32) || (prn >= 65 && prn <= 96) || (prn >= 211 && prn <= 246))
+          << prn;
       EXPECT_GE(cn0, 20) << prn;
       if (prn > 203) galileoCn0.push_back(cn0);
     }
     ASSERT_EQ(galileoCn0.size(), static_cast<size_t>(kGalileo));
     // A station hot-starts a receiver whose Galileo C/N0 differ by 4 dB.
     EXPECT_LT(*std::max_element(galileoCn0.begin(), galileoCn0.end()) -
-                  *std::min_element(galileoCn0.begin(), galileoCn0.end()), 4);
+                  *std::min_element(galileoCn0.begin(), galileoCn0.end()),
+              4);
     std::vector<int> used = UsedPrns(e), inView;
     for (const auto& sat : sats) inView.push_back(sat.first);
     std::sort(used.begin(), used.end());
@@ -214,11 +219,15 @@ TEST_P(StartTest, NoFixBeforeTheTimeToFirstFix) {
 INSTANTIATE_TEST_SUITE_P(
     Restarts, StartTest,
     testing::Values(
-        StartCase{"ubx_cold", vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0xFF, 0x07, 0x02, 0x00, 0x16, 0x79"),
-                  kColdTtff},
+        StartCase{
+            "ubx_cold",
+            vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0xFF, 0x07, 0x02, 0x00, 0x16, 0x79"),
+            kColdTtff},
         StartCase{"nmea_cold", "$PORST,F*20\r\n", kColdTtff},
-        StartCase{"ubx_hot", vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00, 0x10, 0x68"),
-                  kHotTtff}),
+        StartCase{
+            "ubx_hot",
+            vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00, 0x10, 0x68"),
+            kHotTtff}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // No fix without a usable signal; the fix comes back when the signal does.
@@ -246,12 +255,11 @@ TEST_P(SignalTest, NoFixWithoutSignal) {
   EXPECT_TRUE(WaitForFix());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, SignalTest,
-    testing::Values(SignalCase{"rf_off", "OUTP:STAT OFF", "OUTP:STAT ON"},
-                    SignalCase{"baseband_off", "SOUR:BB:GPS:STAT OFF",
-                               "SOUR:BB:GPS:STAT ON;:SOUR:BB:GPS:TRIG:EXEC"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Signals, SignalTest,
+                         testing::Values(SignalCase{"rf_off", "OUTP:STAT OFF", "OUTP:STAT ON"},
+                                         SignalCase{"baseband_off", "SOUR:BB:GPS:STAT OFF",
+                                                    "SOUR:BB:GPS:STAT ON;:SOUR:BB:GPS:TRIG:EXEC"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReceiverTest, CarrierToNoiseFollowsTheReferencePower) {
   ASSERT_TRUE(WaitForFix());
@@ -269,6 +277,50 @@ TEST_F(ReceiverTest, CarrierToNoiseFollowsTheReferencePower) {
   lab_->scpi->Run({"SOUR:BB:GPS:POWER:REF -130"});
   const double weaker = mean(Fresh(4));
   EXPECT_NEAR(strong - weaker, 10.0, 1.0);
+}
+
+// A receiver on a route reports, for each epoch, where the simulator says it
+// was at that epoch's own UTC second (what the moving test pairs it with),
+// and the route's speed and course in RMC.
+TEST_F(ReceiverTest, MovingReceiverMatchesTheRouteAtEachEpoch) {
+  ASSERT_TRUE(WaitForFix());
+  // Six waypoints 0.004 degrees of longitude apart, ten seconds each: due
+  // east at about 29.8 m/s.
+  vrx::fs::create_directories(lab_->Dir() + "/qarn-storage");
+  {
+    std::FILE* f = std::fopen((lab_->Dir() + "/qarn-storage/east.txt").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "# due east along 48.1 N\nRESOLUTION: 10\n");
+    for (int k = 0; k < 6; ++k) std::fprintf(f, "%.3f,%.4f,%.1f\n", kLon + 0.004 * k, kLat, kAlt);
+    std::fclose(f);
+  }
+  lab_->scpi->Run({"SOUR:BB:GPS:LOC:SEL \"Waypoints\"", "SOUR:BB:GPS:LOC:WAYP:FILE \"east.txt\"",
+                   "SOUR:BB:GPS:TRIG:EXEC"});
+  ASSERT_EQ(lab_->scpi->Query("SYST:ERR?"), "0,\"No error\"");
+  double metresPerSecond = 0;
+  GeographicLib::Geodesic::WGS84().Inverse(kLat, kLon, kLat, kLon + 0.004, metresPerSecond);
+  metresPerSecond /= 10.0;
+
+  int checked = 0;
+  for (const Epoch& e : Fresh(6)) {
+    if (e.Quality() < 1 || e.Of("ZDA").empty()) continue;
+    const auto& g = e.Gga().fields;
+    const auto& z = e.Of("ZDA")[0]->fields;
+    const std::string when = "UTC," + z[3] + "," + z[2] + "," + z[1] + "," + g[0].substr(0, 2) +
+                             "," + g[0].substr(2, 2) + "," + g[0].substr(4);
+    const vrx::Truth truth =
+        vrx::ParseLocation(lab_->scpi->Query("SOUR:BB:GPS:RT:RLOC:COOR:DEC? " + when));
+    double distance = 0;
+    GeographicLib::Geodesic::WGS84().Inverse(truth.latitude, truth.longitude,
+                                             vrx::Degrees(g[1], g[2], 2),
+                                             vrx::Degrees(g[3], g[4], 3), distance);
+    EXPECT_LE(distance, kNoise + 0.05) << e.Gga().text;
+    const auto& rmc = e.Of("RMC").at(0)->fields;
+    EXPECT_NEAR(std::atof(rmc[6].c_str()) * 1852.0 / 3600.0, metresPerSecond, 0.5) << rmc[6];
+    EXPECT_NEAR(std::atof(rmc[7].c_str()), 90.0, 1.0) << rmc[7];
+    ++checked;
+  }
+  EXPECT_GE(checked, 5);
 }
 
 // Faults arranged over SCPI, each checked on the epochs that follow it.
@@ -320,18 +372,21 @@ INSTANTIATE_TEST_SUITE_P(
                         if (prn > 203) cn0.push_back(c);
                       ASSERT_EQ(cn0.size(), static_cast<size_t>(kGalileo));
                       EXPECT_GE(*std::max_element(cn0.begin(), cn0.end()) -
-                                    *std::min_element(cn0.begin(), cn0.end()), 6);
+                                    *std::min_element(cn0.begin(), cn0.end()),
+                                6);
                     }
                   }},
-        FaultCase{"three_unusable", "EMUL:REC:FAUL:UNUS 3",
-                  [](const auto&, const auto& after, const auto&) {
-                    for (const Epoch& e : after) {
-                      EXPECT_EQ(UsedPrns(e).size(), static_cast<size_t>(kGps + kGalileo + kGlonass - 3));
-                      EXPECT_EQ(std::atoi(e.Gga().fields[6].c_str()), kGps + kGalileo + kGlonass - 3);
-                      EXPECT_EQ(GsaMode(e), 3);
-                    }
-                  }},
-        FaultCase{"three_usable_is_2d", "EMUL:REC:FAUL:UNUS " + std::to_string(kGps + kGalileo + kGlonass - 3),
+        FaultCase{
+            "three_unusable", "EMUL:REC:FAUL:UNUS 3",
+            [](const auto&, const auto& after, const auto&) {
+              for (const Epoch& e : after) {
+                EXPECT_EQ(UsedPrns(e).size(), static_cast<size_t>(kGps + kGalileo + kGlonass - 3));
+                EXPECT_EQ(std::atoi(e.Gga().fields[6].c_str()), kGps + kGalileo + kGlonass - 3);
+                EXPECT_EQ(GsaMode(e), 3);
+              }
+            }},
+        FaultCase{"three_usable_is_2d",
+                  "EMUL:REC:FAUL:UNUS " + std::to_string(kGps + kGalileo + kGlonass - 3),
                   [](const auto&, const auto& after, const auto&) {
                     for (const Epoch& e : after) {
                       EXPECT_EQ(UsedPrns(e).size(), 3u);
@@ -339,7 +394,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(e.Quality(), 1);
                     }
                   }},
-        FaultCase{"two_usable_no_fix", "EMUL:REC:FAUL:UNUS " + std::to_string(kGps + kGalileo + kGlonass - 2),
+        FaultCase{"two_usable_no_fix",
+                  "EMUL:REC:FAUL:UNUS " + std::to_string(kGps + kGalileo + kGlonass - 2),
                   [](const auto&, const auto& after, const auto&) {
                     for (const Epoch& e : after) {
                       EXPECT_EQ(GsaMode(e), 1);
@@ -357,20 +413,23 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(rmcDate, z[1] + z[2] + z[3].substr(2));
                     }
                   }},
-        FaultCase{"gsv_groups_of_12", "EMUL:REC:FAUL:GSVL 12",
-                  [](const auto&, const auto& after, const auto&) {
-                    for (const Epoch& e : after) {
-                      std::map<std::string, std::vector<int>> numbers;
-                      for (const Sentence* s : e.Of("GSV")) {
-                        if (s->talker == "GP") EXPECT_EQ(s->fields[0], "12");
-                        numbers[s->talker].push_back(std::atoi(s->fields[1].c_str()));
-                      }
-                      // The first group, and it alone: all of them would not fit the line.
-                      EXPECT_EQ(numbers["GP"], (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-                      EXPECT_EQ(numbers["GL"], (std::vector<int>{1}));
-                      EXPECT_EQ(InViewByTalker(e), (std::map<std::string, int>{{"GP", kGps}, {"GL", kGlonass}, {"GA", kGalileo}}));
-                    }
-                  }}),
+        FaultCase{
+            "gsv_groups_of_12", "EMUL:REC:FAUL:GSVL 12",
+            [](const auto&, const auto& after, const auto&) {
+              for (const Epoch& e : after) {
+                std::map<std::string, std::vector<int>> numbers;
+                for (const Sentence* s : e.Of("GSV")) {
+                  if (s->talker == "GP") EXPECT_EQ(s->fields[0], "12");
+                  numbers[s->talker].push_back(std::atoi(s->fields[1].c_str()));
+                }
+                // The first group, and it alone: all of them would not fit the line.
+                EXPECT_EQ(numbers["GP"], (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+                EXPECT_EQ(numbers["GL"], (std::vector<int>{1}));
+                EXPECT_EQ(
+                    InViewByTalker(e),
+                    (std::map<std::string, int>{{"GP", kGps}, {"GL", kGlonass}, {"GA", kGalileo}}));
+              }
+            }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReceiverTest, SilentReceiverSendsNothingUntilTheFaultEnds) {
@@ -410,7 +469,8 @@ TEST_F(ReceiverTest, UnpluggedPortComesBackOnCommand) {
 // back.
 TEST_F(ReceiverTest, ConfigurationMessagesTakeEffect) {
   ASSERT_TRUE(WaitForFix());
-  const std::string zdaOff = vrx::HexBytes("0xB5, 0x62, 0x06, 0x01, 0x03, 0x00, 0xF0, 0x08, 0x00, 0x02, 0x1F");
+  const std::string zdaOff =
+      vrx::HexBytes("0xB5, 0x62, 0x06, 0x01, 0x03, 0x00, 0xF0, 0x08, 0x00, 0x02, 0x1F");
   const std::string ackMsg("\xB5\x62\x05\x01\x02\x00\x06\x01\x0F\x38", 10);
   port_->Write(zdaOff);
   EXPECT_NE(port_->ReadFor(0.3).find(ackMsg), std::string::npos);
@@ -428,8 +488,9 @@ TEST_F(ReceiverTest, ConfigurationMessagesTakeEffect) {
     EXPECT_EQ(UsedPrns(e).size(), static_cast<size_t>(kGlonass + kGalileo));
     EXPECT_EQ(e.Gga().talker, "GN");
   }
-  port_->Write(vrx::HexBytes("0xB5, 0x62, 0x06, 0x3E, 0x0C, 0x00, 0x00, 0x00, 0x10, 0x01, 0x02, 0x04, 0x08, "
-                             "0x00, 0x00, 0x00, 0x00, 0x00, 0x6F, 0xAF"));
+  port_->Write(
+      vrx::HexBytes("0xB5, 0x62, 0x06, 0x3E, 0x0C, 0x00, 0x00, 0x00, 0x10, 0x01, 0x02, 0x04, 0x08, "
+                    "0x00, 0x00, 0x00, 0x00, 0x00, 0x6F, 0xAF"));
   for (const Epoch& e : Fresh(3)) {
     EXPECT_EQ(e.Gga().talker, "GL");
     for (const Sentence& s : e.sentences) EXPECT_EQ(s.talker, "GL") << s.text;
@@ -437,8 +498,9 @@ TEST_F(ReceiverTest, ConfigurationMessagesTakeEffect) {
     EXPECT_EQ(GsaMode(e), 2);  // three satellites
   }
 
-  port_->Write(vrx::HexBytes("0xB5, 0x62, 0x06, 0x09, 0x0D, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, "
-                             "0x00, 0xFF, 0xFF, 0x00, 0x00, 0x17, 0x2F, 0xAE"));
+  port_->Write(
+      vrx::HexBytes("0xB5, 0x62, 0x06, 0x09, 0x0D, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, "
+                    "0x00, 0xFF, 0xFF, 0x00, 0x00, 0x17, 0x2F, 0xAE"));
   for (const Epoch& e : Fresh(3)) {
     EXPECT_EQ(e.Of("ZDA").size(), 1u);
     EXPECT_EQ(InViewByTalker(e).size(), 3u);
@@ -457,7 +519,8 @@ TEST_F(ReceiverTest, GalileoSpreadOnceEndsWithTheHotStart) {
   };
   lab_->scpi->Run({"EMUL:REC:FAUL:GALS 5,ONCE"});
   for (const Epoch& e : Fresh(2)) EXPECT_GE(spread(e), 5);
-  port_->Write(vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00, 0x10, 0x68"));
+  port_->Write(
+      vrx::HexBytes("0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00, 0x10, 0x68"));
   ASSERT_TRUE(WaitForFix());
   for (const Epoch& e : Fresh(3)) EXPECT_LT(spread(e), 4);
   EXPECT_EQ(lab_->scpi->Query("EMUL:REC:FAUL:GALS?"), "0");
@@ -491,7 +554,8 @@ TEST(ReceiverBudgetTest, FullSkyFitsTheLine) {
       last[s->talker] = std::atoi(s->fields[1].c_str());
     }
     for (const Sentence* s : e.Of("GSV"))
-      if (std::atoi(s->fields[1].c_str()) == std::atoi(s->fields[0].c_str())) talkersSeen.insert(s->talker);
+      if (std::atoi(s->fields[1].c_str()) == std::atoi(s->fields[0].c_str()))
+        talkersSeen.insert(s->talker);
   }
   EXPECT_EQ(talkersSeen, (std::set<std::string>{"GP", "GL", "GA"}));
 }
@@ -550,11 +614,13 @@ TEST_P(LinkTest, PlacedWhereAskedAndRemovedAtExit) {
   vrx::fs::remove_all(dir, ignored);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Links, LinkTest,
-    testing::Values(LinkCase{"default", {}, "", "COM/COM3"},
-                    LinkCase{"environment", {}, "ports", "ports/COM3"},
-                    LinkCase{"option_over_environment", {"--com-dir", "mine", "--com", "7"}, "ports", "mine/COM7"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Links, LinkTest,
+                         testing::Values(LinkCase{"default", {}, "", "COM/COM3"},
+                                         LinkCase{"environment", {}, "ports", "ports/COM3"},
+                                         LinkCase{"option_over_environment",
+                                                  {"--com-dir", "mine", "--com", "7"},
+                                                  "ports",
+                                                  "mine/COM7"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
