@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "app/GNSS_UI_MENU.h"
+#include "geo/Geo.h"
+#include "platform/clock.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
@@ -160,6 +162,9 @@ int callbackExit(int, int, int event, void*, int, int) {
 }
 
 int StationMain(int argc, char* argv[], const StationOptions& options) {
+  // Test points are seeded from the station's calendar clock, which runs at
+  // GNSS_TIME_SCALE like every other clock of the lab.
+  SetRandomSeedTimeSource(CalendarTime);
   SetDefaultReceiverProfiles();
   SetStdioWindowOptions(kStdioMaxLines, 0, 1);
   // Qt sees only the program name: the station's own options are not its.
