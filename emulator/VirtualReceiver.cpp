@@ -232,7 +232,7 @@ void VirtualReceiver::ScheduleEpoch() {
   // a fix's UTC time names the instant whose truth it reports.
   const double gps = model_.GpsSecondsNow();
   const double rate = options_.rateHz;
-  const double next = (std::floor(gps * rate + 1e-6) + 1.0) / rate;
+  const double next = (std::floor(gps * rate) + 1.0) / rate;
   const double realSeconds = (next - gps) * model_.TimeScale();
   epochTimer_.start(std::max(1, static_cast<int>(std::ceil(realSeconds * 1000.0))));
 }
