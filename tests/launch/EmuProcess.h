@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -43,15 +45,26 @@ class EmuProcess {
     }
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
-    output_ = ::fdopen(out[0], "r");
-    // "qarn-emu: SCPI server listening on port N"
-    char line[256];
-    while (pid_ > 0 && output_ && std::fgets(line, sizeof line, output_)) {
-      if (const char* at = std::strstr(line, "listening on port ")) {
-        port_ = std::atoi(at + std::strlen("listening on port "));
-        break;
+    output_ = out[0];
+    // "qarn-emu: SCPI server listening on port N". Plain read() rather than a
+    // FILE: fflush(NULL) elsewhere (gtest's stdout capture) would wait on the
+    // lock of a stream blocked in a read.
+    static const std::string kPortLine = "listening on port ";
+    while (pid_ > 0 && port_ == 0 && ReadMore()) {
+      std::lock_guard lock(mutex_);
+      const std::size_t at = transcript_.find(kPortLine);
+      const std::size_t end = at == std::string::npos ? at : transcript_.find('\n', at);
+      if (end != std::string::npos) {
+        port_ = std::atoi(transcript_.c_str() + at + kPortLine.size());
+        transcript_.erase(0, end + 1);
       }
     }
+    // Keep reading, so that a talkative emulator (--log) never blocks on a
+    // full pipe; the transcript stays available to the test.
+    reader_ = std::thread([this] {
+      while (ReadMore()) {
+      }
+    });
   }
   ~EmuProcess() {
     if (pid_ > 0) {
@@ -59,7 +72,8 @@ class EmuProcess {
       int status = 0;
       ::waitpid(pid_, &status, 0);
     }
-    if (output_) std::fclose(output_);
+    if (reader_.joinable()) reader_.join();
+    if (output_ >= 0) ::close(output_);
   }
   EmuProcess(const EmuProcess&) = delete;
   EmuProcess& operator=(const EmuProcess&) = delete;
@@ -68,9 +82,26 @@ class EmuProcess {
   int Port() const { return port_; }
   // What MAIN_DUTIP holds to reach it: "TCPIP::" is put before it.
   std::string Address() const { return "127.0.0.1::" + std::to_string(port_) + "::SOCKET"; }
+  // Everything the emulator printed after its port line.
+  std::string Transcript() {
+    std::lock_guard lock(mutex_);
+    return transcript_;
+  }
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
-  std::FILE* output_ = nullptr;
+  bool ReadMore() {
+    char chunk[4096];
+    const ssize_t got = ::read(output_, chunk, sizeof chunk);
+    if (got <= 0) return false;
+    std::lock_guard lock(mutex_);
+    transcript_.append(chunk, static_cast<std::size_t>(got));
+    return true;
+  }
+
+  int output_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string transcript_;
 };

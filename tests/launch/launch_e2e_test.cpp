@@ -1,0 +1,198 @@
+// Test launches through the station's front end, read the way a user reads
+// them: standard output, LOG/ and Firmware_Version.txt, the exit code, and
+// (for what only the instrument sees) the emulator's transcript.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "EmuProcess.h"
+#include "StationRun.h"
+
+namespace {
+
+const std::regex kRunLogName(R"(KELMAR_LOGS_\d{4}-\d\d-\d\d_\d\d\.\d\d\.\d\d)");
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A loopback port that refuses connections for as long as this lives.
+struct RefusingPort {
+  int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int port = 0;
+  RefusingPort() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(socket, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);  // bound, never listening
+  }
+  ~RefusingPort() { ::close(socket); }
+  std::string Address() const { return "127.0.0.1::" + std::to_string(port) + "::SOCKET"; }
+};
+
+// The emulator's answer to "*idn?", asked directly, line end included.
+std::string Identification(int port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  std::string answer;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::write(s, "*idn?\n", 6) == 6) {
+    char c;
+    while (::read(s, &c, 1) == 1) {
+      answer += c;
+      if (c == '\n') break;
+    }
+  }
+  ::close(s);
+  return answer;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+struct Button {
+  const char* control;
+  const char* failure;  // what standard output shows when the simulator is not reachable
+};
+
+const char* const kColon = "Error: Can not connect to QARN. Check IP address!";
+const char* const kComma = "Error, Can not connect to QARN. Check IP address!";
+const char* const kLine = "Error: Can not connect to QARN. Check IP address!\n";
+
+TEST(LaunchE2E, UnreachableSimulatorReportsAndLeavesAnEmptyRunDirectory) {
+  // Tests 009 and 011 show a message box; headless it prints "Error: <text>".
+  const Button buttons[] = {
+      {"MAIN_RUN000", kColon}, {"MAIN_RUN001", kComma},
+      {"MAIN_RUN003", kComma}, {"MAIN_RUN004", kComma},
+      {"MAIN_RUN009", kLine},  {"MAIN_RUN010", "Error, Can not connect to QARN. Check IP address!\n"},
+      {"MAIN_RUN011", kLine},  {"MAIN_RUN012", kComma},
+      {"MAIN_RUNSEQ", kLine},
+  };
+  RefusingPort refusing;
+  for (const Button& b : buttons) {
+    const auto workdir = FreshWorkdir(std::string("unreachable-") + b.control);
+    const StationResult run = RunStation(workdir, {"set MAIN_DUTIP=" + refusing.Address(),
+                                                   std::string("press ") + b.control,
+                                                   "get MAIN_DUTIP"});
+    // Without a line end the next text continues the same line.
+    EXPECT_EQ(run.out, b.failure + ("MAIN_DUTIP=" + refusing.Address() + "\n")) << b.control;
+    EXPECT_EQ(run.exitCode, 0) << b.control;
+    const auto dirs = RunLogDirectories(workdir);
+    ASSERT_EQ(dirs.size(), 1u) << b.control;
+    EXPECT_TRUE(std::regex_match(dirs[0], kRunLogName)) << dirs[0];
+    EXPECT_TRUE(std::filesystem::is_empty(workdir / "LOG" / dirs[0])) << b.control;
+    std::filesystem::remove_all(workdir);
+  }
+}
+
+TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
+  EmuProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", {"--log"}, {"GNSS_TIME_SCALE=0.05"});
+  ASSERT_TRUE(emulator.Running());
+  const std::string identification = Identification(emulator.Port());
+  ASSERT_FALSE(identification.empty());
+
+  struct Case {
+    const char* control;
+    std::string report;                 // standard output begins with it
+    std::vector<std::string> thenInOrder;  // and these follow, in this order
+    bool resets;
+  };
+  const Case cases[] = {
+      {"MAIN_RUN000",
+       "Basic Localization: Connected to QARN...\nRunning basic localization looping test...\n",
+       {}, true},
+      {"MAIN_RUN001", "Moving Receiver: Connected to QARN...\nRunning moving receiver test...\n",
+       {}, false},
+      {"MAIN_RUN003", "Carrier Phase: Connected to QARN...\nRunning Carrier Phase test...\n", {},
+       false},
+      {"MAIN_RUN004", "Relative Power: Connected to QARN...\nRunning relative power test...\n",
+       {}, false},
+      {"MAIN_RUN009", "Basic Localization: Connected to QARN...\nRunning AUTO HO test...\n", {},
+       true},
+      {"MAIN_RUN010",
+       "Absolute power with ZEL: Connected to QARN & ZEL...\nRunning absolute power test...\n",
+       {}, false},
+      {"MAIN_RUN011", identification + "\n", {}, false},
+      {"MAIN_RUN012", "SEMI-AUTO: Connected to QARN...\nRunning SEMI-AUTO test...\n", {}, false},
+      {"MAIN_RUNSEQ",
+       "Connected to QARN...\nRunning basic localization looping test...\n",
+       {"Basic test complete.\n", "Running Moving Receiver test...\n",
+        "Moving receiver test complete.\n", "Running AUTO HO test...\n", "AUTO HO test complete.\n",
+        "Running Semi AUTO test...\n", "Semi AUTO test complete.\n",
+        "Running Carrier Phase Multipath test...\n", "Carrier Phase Multipath test complete.\n",
+        "Running relative power test...\n", "Relative power test complete.\n"},
+       true},
+  };
+  for (const Case& c : cases) {
+    const auto workdir = FreshWorkdir(std::string("connected-") + c.control);
+    const std::size_t resetsBefore = Count(emulator.Transcript(), "<- *rst;*opc?");
+    const StationResult run = RunStation(
+        workdir, {"set MAIN_DUTIP=" + emulator.Address(), std::string("press ") + c.control});
+    EXPECT_EQ(run.exitCode, 0) << c.control;
+    EXPECT_TRUE(run.out.starts_with(c.report)) << c.control << ":\n" << run.out;
+    std::size_t at = c.report.size();
+    for (const std::string& line : c.thenInOrder) {
+      at = run.out.find(line, at);
+      ASSERT_NE(at, std::string::npos) << c.control << ": missing or out of order: " << line;
+    }
+    const std::size_t resets = Count(emulator.Transcript(), "<- *rst;*opc?") - resetsBefore;
+    EXPECT_EQ(resets, c.resets ? 1u : 0u) << c.control;
+
+    const auto dirs = RunLogDirectories(workdir);
+    ASSERT_EQ(dirs.size(), 1u) << c.control;
+    EXPECT_EQ(ReadWholeFile(workdir / "LOG" / dirs[0] / "Firmware_Version.txt"), identification)
+        << c.control;
+    std::filesystem::remove_all(workdir);
+  }
+}
+
+TEST(LaunchE2E, TwoLaunchesInOneSecondShareOneDirectory) {
+  EmuProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", {"--log"});
+  ASSERT_TRUE(emulator.Running());
+  const auto workdir = FreshWorkdir("same-second");
+  // At scale 1 the two launches take a few milliseconds; should they straddle
+  // a second boundary, try again.
+  std::vector<std::string> dirs;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::filesystem::remove_all(workdir / "LOG");
+    RunStation(workdir,
+               {"set MAIN_DUTIP=" + emulator.Address(), "press MAIN_RUN003", "press MAIN_RUN004"},
+               "1");
+    dirs = RunLogDirectories(workdir);
+    if (dirs.size() == 1) break;
+  }
+  ASSERT_EQ(dirs.size(), 1u);
+  // The second launch's identification replaced the first one's.
+  EXPECT_EQ(ReadWholeFile(workdir / "LOG" / dirs[0] / "Firmware_Version.txt"),
+            Identification(emulator.Port()));
+  // The second launch closed the first one's session before opening its own.
+  const std::string transcript = emulator.Transcript();
+  const std::size_t firstClosed = transcript.find("[1] -- disconnected");
+  const std::size_t secondAsks = transcript.find("[2] <- *idn?");
+  ASSERT_NE(secondAsks, std::string::npos) << transcript;
+  EXPECT_LT(firstClosed, secondAsks) << transcript;
+  std::filesystem::remove_all(workdir);
+}
+
+}  // namespace
