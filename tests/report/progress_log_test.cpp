@@ -4,8 +4,11 @@
 #include <ctime>
 #include <string>
 
+#include "app/GNSS_UI_MENU.h"
 #include "platform/clock.h"
+#include "platform/ui.h"
 #include "report/ProgressLog.h"
+#include "ui/GNSS_UI_MENU.h"
 
 namespace {
 
@@ -159,6 +162,102 @@ TEST(ReplaceCharTest, ReplacesEveryOccurrenceAndReturnsTheLength) {
   EXPECT_STREQ(path, "LOG/KELMAR_LOGS_2012-03-26_17.47.59/GNSS_000.html");
   char none[] = "";
   EXPECT_EQ(ReplaceChar(none, ':', '.'), 0);
+}
+
+// The writers with a panel: a text box of the main panel stands in for the run
+// panel's log box.
+class ProgressLogPanel : public ProgressLog {
+ protected:
+  static void SetUpTestSuite() {
+    static const bool started = [] {
+      static char name[] = "report_tests";
+      static char* argv[] = {name, nullptr};
+      if (InitUserInterfaceRuntime(1, argv, true) == 0) return false;
+      RegisterSystemCallbacks();
+      return true;
+    }();
+    ASSERT_TRUE(started);
+  }
+  void SetUp() override {
+    ProgressLog::SetUp();
+    main_ = LoadPanel(0, STATION_SOURCE_DIR "/ui/GNSS_UI_MENU.uir", MAINPANEL);
+    ASSERT_GT(main_, 0) << UiLastError();
+    GetPanelHandleFromTabPage(main_, MAIN_TAB, kReceiverPage, &page_);
+    ResetTextBox(page_, box_, "earlier\n");
+  }
+  void TearDown() override {
+    RunPanelHandle = 0;
+    RunPanelLogControl = 0;
+    ProgressLog::TearDown();
+    DiscardPanel(main_);
+  }
+  std::string Box() {
+    std::string text;
+    GetCtrlVal(page_, box_, &text);
+    return text;
+  }
+
+  int main_ = 0;
+  int page_ = 0;
+  const int box_ = RCV_COLDSTART;
+};
+
+TEST_F(ProgressLogPanel, StatusGoesToItsBoxAndToTheFileOrStandardOutput) {
+  struct Case {
+    const char* name;
+    int panel, control;  // 0 and -1 stand for "no box"
+    bool withFile;
+    bool inBox;
+  };
+  const int page = page_;
+  const Case cases[] = {
+      {"box, no file", page, box_, false, true},
+      {"box and file", page, box_, true, true},
+      {"control -1", page, -1, false, false},
+      {"panel 0", 0, box_, false, false},
+  };
+  for (const Case& c : cases) {
+    ResetTextBox(page_, box_, "earlier\n");
+    StatusLogPanel = c.panel;
+    StatusLogControl = c.control;
+    StatusLogFile = c.withFile ? std::tmpfile() : nullptr;
+    CaptureStdout();
+    LogStatus("Fix 3D\n");
+    const std::string screen = GetCapturedStdout();
+    const std::string box = Box();
+
+    EXPECT_EQ(box.starts_with("earlier\n") && box.ends_with("  Fix 3D\n"), c.inBox)
+        << c.name << ": " << box;
+    if (c.withFile) {
+      EXPECT_EQ(screen, "") << c.name;
+      EXPECT_TRUE(ReadFile(StatusLogFile).ends_with("  Fix 3D\n<br>")) << c.name;
+      std::fclose(StatusLogFile);
+      StatusLogFile = nullptr;
+    } else {
+      EXPECT_TRUE(screen.ends_with("  Fix 3D\n")) << c.name;
+    }
+  }
+}
+
+TEST_F(ProgressLogPanel, ProgressGoesToTheRunPanelInsteadOfStandardOutput) {
+  RunPanelHandle = page_;
+  RunPanelLogControl = box_;
+  std::FILE* file = std::tmpfile();
+  CaptureStdout();
+  LogProgress("Point #2\n", file);
+  LogProgressHtml("FAIL\n", "<font color='red'>FAIL\n</font><br>", file);
+  EXPECT_EQ(GetCapturedStdout(), "");
+
+  const std::string box = Box();
+  const std::string html = ReadFile(file);
+  std::fclose(file);
+  // Appended after what the box held, each with its stamp.
+  ASSERT_EQ(box.size(), std::string("earlier\n").size() + 2 * 26 + 9 + 5) << box;
+  EXPECT_EQ(box.substr(0, 8), "earlier\n");
+  EXPECT_EQ(box.substr(8 + 24, 11), "  Point #2\n");
+  EXPECT_EQ(box.substr(8 + 24 + 11 + 24), "  FAIL\n");
+  EXPECT_EQ(html.substr(24, 11), "  Point #2\n");
+  EXPECT_EQ(html.substr(24 + 11 + 24), "  <font color='red'>FAIL\n</font><br>");
 }
 
 }  // namespace
