@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CommaLocale.h"
 #include "FakeSimulator.h"
 #include "RecordingPeer.h"
 #include "SessionFixture.h"
@@ -321,6 +322,26 @@ TEST_F(ScenarioSetup, PCodeOnGpsSlotsStartAndReset) {
             (Lines{"*rst;*opc?", "SOUR:BB:GPS:SAT1:STAN?", "SOUR:BB:GPS:SAT1:SIGN CAPQ",
                    "SOUR:BB:GPS:SAT2:STAN?", "SOUR:BB:GPS:SAT3:STAN?", "SOUR:BB:GPS:SAT3:SIGN CAPQ",
                    "SOUR:BB:GPS:STAT ON", "SOUR:BB:GPS:TRIG:EXEC"}));
+}
+
+// Numbers on the wire keep their "." under a decimal-comma locale.
+TEST_F(ScenarioSetup, DecimalCommaLocaleChangesNoNumber) {
+  simulator.time = "12,59,59.5";
+  Connect();
+  {
+    CommaLocale comma;
+    if (!comma.Active()) GTEST_SKIP() << "no decimal-comma locale";
+    char probe[8];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    ASSERT_STREQ(probe, "0,5");
+    SetupSystemBase(kSystemGps, -105.5, "USER");
+    ShiftSimulationTime({kGlonassPrefix, kGlonassOnly, 1}, 0.25);
+    EXPECT_EQ(ParseLeadingDouble("1.5\n"), 1.5);
+  }
+  const Lines messages = WithoutOpc(*peer);
+  ASSERT_EQ(messages.size(), 10u);
+  EXPECT_EQ(messages[1], "SOUR:POW:LEV:IMM:AMPL -105.500000dBm");
+  EXPECT_EQ(messages[9], "SOUR:BB:GLONASS:NAV:SIM:TIME 12,59,59.750000");
 }
 
 }  // namespace
