@@ -121,6 +121,11 @@ TEST(ScenarioSetupTable, PrimarySystemSatelliteCountAndHybrid) {
        kGlonassBase + Lines{"SOUR:BB:GLONASS:SAT:COUNT 4", "SOUR:BB:GLONASS:GOConstellation"} +
            SlotStates("SOUR:BB:GLONASS", 4, 1, "OFF"),
        kGlonassOnly, 1},
+      // No slot below 1 is switched off.
+      {"negative count typed on the panel", {-2, 0, 0, "", "", "", 0},
+       kGlonassBase + Lines{"SOUR:BB:GLONASS:SAT:COUNT 4", "SOUR:BB:GLONASS:GOConstellation"} +
+           SlotStates("SOUR:BB:GLONASS", 4, 1, "OFF"),
+       kGlonassOnly, 1},
   };
   for (const Case& c : cases) {
     FakeSimulator simulator;
