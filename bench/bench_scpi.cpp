@@ -61,8 +61,8 @@ void BM_ScenarioSetup24Satellites(benchmark::State& state) {
     state.SkipWithError("qarn-emu did not start");
     return;
   }
-  const ConstellationRequest request{8, 8, 8, "1,3,5,7,9,11,13,15", "1,2,3,4,5,6,7,8",
-                                     "1,2,3,4,5,6,7,8", 1};
+  const ConstellationRequest request{
+      8, 8, 8, "1,3,5,7,9,11,13,15", "1,2,3,4,5,6,7,8", "1,2,3,4,5,6,7,8", 1};
   GeoPoint point;
   point.longitude = 8.54;
   point.latitude = 47.37;

@@ -70,8 +70,8 @@ void RunTestSequence() {
 // ---- The launch table ---------------------------------------------------------
 
 struct Launch {
-  const char* failureText;   // on standard output, exactly as given
-  bool failureInMessageBox;  // instead: a box titled "Error" with kBoxFailureText
+  const char* failureText;       // on standard output, exactly as given
+  bool failureInMessageBox;      // instead: a box titled "Error" with kBoxFailureText
   const char* connectionReport;  // standard output; nullptr: none
   bool printsIdentification;
   bool copiesLevelOffset;
@@ -83,41 +83,73 @@ constexpr const char* kFailureColon = "Error: Can not connect to QARN. Check IP 
 constexpr const char* kFailureComma = "Error, Can not connect to QARN. Check IP address!";
 constexpr const char* kBoxFailureText = "Can not connect to QARN. Check IP address!\n";
 
-constexpr Launch kTest000 = {kFailureColon, false,
+constexpr Launch kTest000 = {kFailureColon,
+                             false,
                              "Basic Localization: Connected to QARN...\n"
                              "Running basic localization looping test...\n",
-                             false, true, true, RunBasicLocalizationTest};
-constexpr Launch kTest001 = {kFailureComma, false,
+                             false,
+                             true,
+                             true,
+                             RunBasicLocalizationTest};
+constexpr Launch kTest001 = {kFailureComma,
+                             false,
                              "Moving Receiver: Connected to QARN...\n"
                              "Running moving receiver test...\n",
-                             false, true, false, RunMovingReceiverTest};
-constexpr Launch kTest003 = {kFailureComma, false,
+                             false,
+                             true,
+                             false,
+                             RunMovingReceiverTest};
+constexpr Launch kTest003 = {kFailureComma,
+                             false,
                              "Carrier Phase: Connected to QARN...\n"
                              "Running Carrier Phase test...\n",
-                             false, true, false, RunCarrierPhaseTest};
-constexpr Launch kTest004 = {kFailureComma, false,
+                             false,
+                             true,
+                             false,
+                             RunCarrierPhaseTest};
+constexpr Launch kTest004 = {kFailureComma,
+                             false,
                              "Relative Power: Connected to QARN...\n"
                              "Running relative power test...\n",
-                             false, true, false, RunRelativePowerTest};
-constexpr Launch kTest009 = {nullptr, true,
+                             false,
+                             true,
+                             false,
+                             RunRelativePowerTest};
+constexpr Launch kTest009 = {nullptr,
+                             true,
                              "Basic Localization: Connected to QARN...\n"
                              "Running AUTO HO test...\n",
-                             false, true, true, RunAutoHoTest};
-constexpr Launch kTest010 = {"Error, Can not connect to QARN. Check IP address!\n", false,
+                             false,
+                             true,
+                             true,
+                             RunAutoHoTest};
+constexpr Launch kTest010 = {"Error, Can not connect to QARN. Check IP address!\n",
+                             false,
                              "Absolute power with ZEL: Connected to QARN & ZEL...\n"
                              "Running absolute power test...\n",
-                             false, true, false, RunAbsolutePowerTest};
+                             false,
+                             true,
+                             false,
+                             RunAbsolutePowerTest};
 // Test 011 reports its connection by printing the identification.
-constexpr Launch kTest011 = {nullptr, true, nullptr, true, false, false,
-                             RunScopeCaptureAndBasicTest};
-constexpr Launch kTest012 = {kFailureComma, false,
+constexpr Launch kTest011 = {
+    nullptr, true, nullptr, true, false, false, RunScopeCaptureAndBasicTest};
+constexpr Launch kTest012 = {kFailureComma,
+                             false,
                              "SEMI-AUTO: Connected to QARN...\n"
                              "Running SEMI-AUTO test...\n",
-                             false, true, false, RunSemiAutoTest};
-constexpr Launch kTestSequence = {"Error: Can not connect to QARN. Check IP address!\n", false,
+                             false,
+                             true,
+                             false,
+                             RunSemiAutoTest};
+constexpr Launch kTestSequence = {"Error: Can not connect to QARN. Check IP address!\n",
+                                  false,
                                   "Connected to QARN...\n"
                                   "Running basic localization looping test...\n",
-                                  false, false, true, RunTestSequence};
+                                  false,
+                                  false,
+                                  true,
+                                  RunTestSequence};
 
 // A new launch replaces the sessions of the one before; closing them first
 // keeps one connection to the instrument instead of one per launch.
@@ -203,10 +235,10 @@ void WriteFirmwareVersion(const char* directory, const char* text) {
   std::fclose(file);
 }
 
-#define LAUNCH_CALLBACK(name, launch)                                                   \
-  int name(int, int, int event, void*, int, int) {                                      \
-    if (event != EVENT_COMMIT) return 0;                                                \
-    return RunLaunch(launch);                                                           \
+#define LAUNCH_CALLBACK(name, launch)              \
+  int name(int, int, int event, void*, int, int) { \
+    if (event != EVENT_COMMIT) return 0;           \
+    return RunLaunch(launch);                      \
   }
 LAUNCH_CALLBACK(callbackRunTest000, kTest000)
 LAUNCH_CALLBACK(callbackRunTest001, kTest001)

@@ -18,10 +18,10 @@ inline constexpr int kQueryAnswerSize = kQueryAnswerMax + 1;
 // Number answers and the "*opc?" reply are read with at most this many bytes.
 inline constexpr ViUInt32 kReadBuffMax = 100;
 
-extern const char* const stropc;          // "*opc?"
-extern char readbuff[kReadBuffMax + 1];   // reply of Dut_Command, My_QueryInt, My_QueryDouble
-extern ViUInt32 numread;                  // bytes of the most recent read of any helper
-extern ViUInt32 numwritten;               // bytes of the most recent "*opc?" write
+extern const char* const stropc;         // "*opc?"
+extern char readbuff[kReadBuffMax + 1];  // reply of Dut_Command, My_QueryInt, My_QueryDouble
+extern ViUInt32 numread;                 // bytes of the most recent read of any helper
+extern ViUInt32 numwritten;              // bytes of the most recent "*opc?" write
 
 // printf-style into the shared GetStringBuffer (valid until the next GetString
 // or GetColorHtml); numbers in the C locale. A text longer than 499 characters

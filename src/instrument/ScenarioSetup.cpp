@@ -29,8 +29,8 @@ constexpr SystemRow kSystems[] = {
      "GPS"},
     {kGalileoPrefix, "SOUR:FREQ 1.57542GHz", "SOUR:BB:GAL:TRIG:SEQ ARET", "SOUR:BB:GAL:SMOD ",
      "GAL", "GAL"},
-    {kGlonassPrefix, "SOUR:FREQ 1.602GHz", "SOUR:BB:GLONASS:TRIG:SEQ ARET",
-     "SOUR:BB:GLONASS:SMOD ", "GLON", "GLO"},
+    {kGlonassPrefix, "SOUR:FREQ 1.602GHz", "SOUR:BB:GLONASS:TRIG:SEQ ARET", "SOUR:BB:GLONASS:SMOD ",
+     "GLON", "GLO"},
 };
 
 constexpr int kModeCommandSize = 256;

@@ -6,9 +6,9 @@
 #include <ctime>
 
 // Shared sink state; all start as 0 / none.
-extern int RunPanelHandle;      // run panel of the running test, 0 = none
-extern int StatusLogPanel;      // panel LogStatus appends to (0 or -1: none)
-extern int StatusLogControl;    // text box LogStatus appends to (0 or -1: none)
+extern int RunPanelHandle;        // run panel of the running test, 0 = none
+extern int StatusLogPanel;        // panel LogStatus appends to (0 or -1: none)
+extern int StatusLogControl;      // text box LogStatus appends to (0 or -1: none)
 extern std::FILE* StatusLogFile;  // HTML log of LogStatus, nullptr = standard output
 
 // The log box control of the panel in RunPanelHandle (RUN_LOG or MOVRUN_LOG);

@@ -10,11 +10,12 @@
 class CommaLocale {
  public:
   CommaLocale() {
-    const std::filesystem::path locales = std::filesystem::path(STATION_BINARY_DIR) / "test-locales";
+    const std::filesystem::path locales =
+        std::filesystem::path(STATION_BINARY_DIR) / "test-locales";
     if (!std::filesystem::exists(locales / "de_DE.UTF-8" / "LC_NUMERIC")) {
       std::filesystem::create_directories(locales);
-      const std::string make = "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() +
-                               " >/dev/null 2>&1";
+      const std::string make =
+          "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
       if (std::system(make.c_str()) != 0) return;
     }
     if (const char* path = std::getenv("LOCPATH")) oldPath_ = path;

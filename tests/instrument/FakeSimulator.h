@@ -20,12 +20,13 @@ struct FakeSimulator {
   std::string date = "2014,1,10";
   std::string time = "12,59,59.0";
   std::map<int, SimulatorSlot> slots;  // slots not listed answer SVID 0, "GPS"
-  std::deque<std::string> errors;     // answers of SYST:ERR? before the queue is empty
+  std::deque<std::string> errors;      // answers of SYST:ERR? before the queue is empty
 
   std::optional<std::string> Answer(const std::string& message) {
     auto endsWith = [&](const char* tail) {
       const std::string t(tail);
-      return message.size() >= t.size() && message.compare(message.size() - t.size(), t.size(), t) == 0;
+      return message.size() >= t.size() &&
+             message.compare(message.size() - t.size(), t.size(), t) == 0;
     };
     if (message == "*opc?" || message == "*rst;*opc?") return "1\n";
     if (message == "SYST:ERR?;*opc?") {

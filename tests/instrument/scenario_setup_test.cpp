@@ -57,15 +57,18 @@ Lines operator+(Lines a, const Lines& b) {
   return a;
 }
 
-const Lines kGpsBase = {"SOUR:FREQ 1.57542GHz", "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
+const Lines kGpsBase = {"SOUR:FREQ 1.57542GHz",      "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
                         "SOUR:BB:GPS:TRIG:SEQ ARET", "SOUR:BB:GPS:SMOD USER",
-                        "SOUR:ROSC:SOUR INT",  "OUTP:STAT ON"};
-const Lines kGalileoBase = {"SOUR:FREQ 1.57542GHz", "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
+                        "SOUR:ROSC:SOUR INT",        "OUTP:STAT ON"};
+const Lines kGalileoBase = {"SOUR:FREQ 1.57542GHz",      "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
                             "SOUR:BB:GAL:TRIG:SEQ ARET", "SOUR:BB:GAL:SMOD USER",
-                            "SOUR:ROSC:SOUR INT",  "OUTP:STAT ON"};
-const Lines kGlonassBase = {"SOUR:FREQ 1.602GHz", "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
-                            "SOUR:BB:GLONASS:TRIG:SEQ ARET", "SOUR:BB:GLONASS:SMOD USER",
-                            "SOUR:ROSC:SOUR INT", "OUTP:STAT ON"};
+                            "SOUR:ROSC:SOUR INT",        "OUTP:STAT ON"};
+const Lines kGlonassBase = {"SOUR:FREQ 1.602GHz",
+                            "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
+                            "SOUR:BB:GLONASS:TRIG:SEQ ARET",
+                            "SOUR:BB:GLONASS:SMOD USER",
+                            "SOUR:ROSC:SOUR INT",
+                            "OUTP:STAT ON"};
 
 struct ScenarioSetup : testing::Test {
   FakeSimulator simulator;
@@ -91,41 +94,57 @@ TEST(ScenarioSetupTable, PrimarySystemSatelliteCountAndHybrid) {
     int glonassTime;
   };
   const Case cases[] = {
-      {"GPS 6", {6, 0, 0, "", "", "", 0},
+      {"GPS 6",
+       {6, 0, 0, "", "", "", 0},
        kGpsBase + Lines{"SOUR:BB:GPS:SAT:COUNT 6", "SOUR:BB:GPS:GOConstellation"} +
            SlotStates("SOUR:BB:GPS", 1, 6, "ON"),
-       kGpsAlone, 0},
-      {"GPS 6 with P code", {6, 0, 0, "", "", "", 1},
+       kGpsAlone,
+       0},
+      {"GPS 6 with P code",
+       {6, 0, 0, "", "", "", 1},
        kGpsBase + Lines{"SOUR:BB:GPS:SAT:COUNT 6", "SOUR:BB:GPS:GOConstellation"} +
            SlotStates("SOUR:BB:GPS", 1, 6, "ON") + Lines{"SOUR:BB:GPS:UMGPS ON"},
-       kGpsAlone, 0},
-      {"GPS 4 + Galileo 3", {4, 3, 0, "", "", "", 0},
+       kGpsAlone,
+       0},
+      {"GPS 4 + Galileo 3",
+       {4, 3, 0, "", "", "", 0},
        kGpsBase + Lines{"SOUR:BB:GPS:SAT:COUNT 7", "SOUR:BB:GPS:GOConstellation"} +
            SlotStates("SOUR:BB:GPS", 1, 7, "ON") + Lines{"SOUR:BB:GPS:HYBRID:GAL ON"},
-       kHybrid, 0},
-      {"GPS 1 + Galileo 1 + GLONASS 1 with P code", {1, 1, 1, "", "", "", 1},
+       kHybrid,
+       0},
+      {"GPS 1 + Galileo 1 + GLONASS 1 with P code",
+       {1, 1, 1, "", "", "", 1},
        kGpsBase + Lines{"SOUR:BB:GPS:SAT:COUNT 4", "SOUR:BB:GPS:GOConstellation"} +
            SlotStates("SOUR:BB:GPS", 1, 3, "ON") + Lines{"SOUR:BB:GPS:SAT4:STAT OFF"} +
            Lines{"SOUR:BB:GPS:UMGPS ON", "SOUR:BB:GPS:HYBRID:GAL ON",
                  "SOUR:BB:GPS:HYBRID:GLONASS ON"},
-       kHybrid, 0},
-      {"Galileo 2", {0, 2, 0, "", "", "", 1},
+       kHybrid,
+       0},
+      {"Galileo 2",
+       {0, 2, 0, "", "", "", 1},
        kGalileoBase + Lines{"SOUR:BB:GAL:SAT:COUNT 4", "SOUR:BB:GAL:GOConstellation"} +
            SlotStates("SOUR:BB:GAL", 1, 2, "ON") + SlotStates("SOUR:BB:GAL", 4, 3, "OFF"),
-       kGalileoAlone, 0},
-      {"Galileo 3 + GLONASS 2", {0, 3, 2, "", "", "", 0},
+       kGalileoAlone,
+       0},
+      {"Galileo 3 + GLONASS 2",
+       {0, 3, 2, "", "", "", 0},
        kGalileoBase + Lines{"SOUR:BB:GAL:SAT:COUNT 5", "SOUR:BB:GAL:GOConstellation"} +
            SlotStates("SOUR:BB:GAL", 1, 5, "ON") + Lines{"SOUR:BB:GAL:HYBRID:GLONASS ON"},
-       kHybrid, 0},
-      {"all zero", {0, 0, 0, "", "", "", 0},
+       kHybrid,
+       0},
+      {"all zero",
+       {0, 0, 0, "", "", "", 0},
        kGlonassBase + Lines{"SOUR:BB:GLONASS:SAT:COUNT 4", "SOUR:BB:GLONASS:GOConstellation"} +
            SlotStates("SOUR:BB:GLONASS", 4, 1, "OFF"),
-       kGlonassOnly, 1},
+       kGlonassOnly,
+       1},
       // No slot below 1 is switched off.
-      {"negative count typed on the panel", {-2, 0, 0, "", "", "", 0},
+      {"negative count typed on the panel",
+       {-2, 0, 0, "", "", "", 0},
        kGlonassBase + Lines{"SOUR:BB:GLONASS:SAT:COUNT 4", "SOUR:BB:GLONASS:GOConstellation"} +
            SlotStates("SOUR:BB:GLONASS", 4, 1, "OFF"),
-       kGlonassOnly, 1},
+       kGlonassOnly,
+       1},
   };
   for (const Case& c : cases) {
     FakeSimulator simulator;
@@ -174,8 +193,8 @@ TEST(ScenarioSetupTable, SimulationTimeShift) {
       {"several weeks, fraction dropped", gps, week("1780.0", "100.9"), 3 * 604800.0 + 0.5,
        gpsQueries + Lines{"SOUR:BB:GPS:NAV:SIM:WNUM 1783", "SOUR:BB:GPS:NAV:SIM:TOW 101"}},
       {"replies that are not numbers count as 0", galileo, week("busy", ""), 30.0,
-       Lines{"SOUR:BB:GAL:NAV:SIM:WNUM?", "SOUR:BB:GAL:NAV:SIM:TOW?",
-             "SOUR:BB:GAL:NAV:SIM:WNUM 0", "SOUR:BB:GAL:NAV:SIM:TOW 30"}},
+       Lines{"SOUR:BB:GAL:NAV:SIM:WNUM?", "SOUR:BB:GAL:NAV:SIM:TOW?", "SOUR:BB:GAL:NAV:SIM:WNUM 0",
+             "SOUR:BB:GAL:NAV:SIM:TOW 30"}},
       {"calendar carry into the next day", glonass, calendar("2014, 1, 10", "12, 59, 59.0"),
        90061.5,
        glonassQueries + Lines{"SOUR:BB:GLONASS:NAV:SIM:DATE 2014,1,11",
@@ -203,28 +222,37 @@ TEST(ScenarioSetupTable, SatelliteAssignment) {
     Lines commands;
   };
   const Case cases[] = {
-      {"one AUTO hands every system to the simulator", {4, 2, 0, "AUTO", "11,12", "", 0}, {},
+      {"one AUTO hands every system to the simulator",
+       {4, 2, 0, "AUTO", "11,12", "", 0},
+       {},
        {"SOUR:BB:GPS:GOConstellation"}},
-      {"AUTO of an unused system has no effect", {2, 0, 0, "3,4", "AUTO", "", 0}, {},
+      {"AUTO of an unused system has no effect",
+       {2, 0, 0, "3,4", "AUTO", "", 0},
+       {},
        {"SOUR:BB:GPS:SAT1:STAN GPS", "SOUR:BB:GPS:SAT1:SVID 3", "SOUR:BB:GPS:SAT2:STAN GPS",
         "SOUR:BB:GPS:SAT2:SVID 4"}},
       {"a placed SVID keeps its slot, the next takes the lowest free",
        {2, 0, 0, "5,7", "", "", 0},
        {{1, {9, "GPS"}}, {2, {5, "GPS"}}},
        {"SOUR:BB:GPS:SAT1:STAN GPS", "SOUR:BB:GPS:SAT1:SVID 7"}},
-      {"empty pieces are skipped", {2, 0, 0, ",5,,7,", "", "", 0},
+      {"empty pieces are skipped",
+       {2, 0, 0, ",5,,7,", "", "", 0},
        {{1, {9, "GPS"}}, {2, {5, "GPS"}}},
        {"SOUR:BB:GPS:SAT1:STAN GPS", "SOUR:BB:GPS:SAT1:SVID 7"}},
-      {"systems share the slots, in the primary's prefix", {2, 2, 0, "3,4", "11,12", "", 0}, {},
+      {"systems share the slots, in the primary's prefix",
+       {2, 2, 0, "3,4", "11,12", "", 0},
+       {},
        {"SOUR:BB:GPS:SAT1:STAN GPS", "SOUR:BB:GPS:SAT1:SVID 3", "SOUR:BB:GPS:SAT2:STAN GPS",
         "SOUR:BB:GPS:SAT2:SVID 4", "SOUR:BB:GPS:SAT3:STAN GAL", "SOUR:BB:GPS:SAT3:SVID 11",
         "SOUR:BB:GPS:SAT4:STAN GAL", "SOUR:BB:GPS:SAT4:SVID 12"}},
-      {"same SVID under another standard is not a match", {0, 1, 0, "", "5", "", 0},
+      {"same SVID under another standard is not a match",
+       {0, 1, 0, "", "5", "", 0},
        {{1, {5, "GPS"}}},
        {"SOUR:BB:GAL:SAT1:STAN GAL", "SOUR:BB:GAL:SAT1:SVID 5"}},
-      {"GLONASS compares three characters", {0, 0, 1, "", "", "3", 0},
-       {{1, {3, "GLONASS"}}}, {}},
-      {"GLONASS writes GLON", {0, 0, 1, "", "", "x", 0}, {{1, {3, "GLONASS"}}},
+      {"GLONASS compares three characters", {0, 0, 1, "", "", "3", 0}, {{1, {3, "GLONASS"}}}, {}},
+      {"GLONASS writes GLON",
+       {0, 0, 1, "", "", "x", 0},
+       {{1, {3, "GLONASS"}}},
        {"SOUR:BB:GLONASS:SAT1:STAN GLON", "SOUR:BB:GLONASS:SAT1:SVID 0"}},
   };
   for (const Case& c : cases) {
@@ -269,8 +297,8 @@ TEST(ScenarioSetupTable, ReferencePowerFromTheLevelOffsetText) {
     const char* offset;
     const char* command;
   } cases[] = {
-      {"5", "SOUR:BB:GPS:POWER:REF -115"},  {"abc", "SOUR:BB:GPS:POWER:REF -120"},
-      {"", "SOUR:BB:GPS:POWER:REF -120"},   {"  -3dB", "SOUR:BB:GPS:POWER:REF -123"},
+      {"5", "SOUR:BB:GPS:POWER:REF -115"},   {"abc", "SOUR:BB:GPS:POWER:REF -120"},
+      {"", "SOUR:BB:GPS:POWER:REF -120"},    {"  -3dB", "SOUR:BB:GPS:POWER:REF -123"},
       {"+12", "SOUR:BB:GPS:POWER:REF -108"},
   };
   for (const auto& c : cases) {

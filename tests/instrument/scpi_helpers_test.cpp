@@ -52,7 +52,8 @@ TEST_F(ScpiHelpers, CommandGoesOutByteForByteThenOperationComplete) {
   };
   const Case cases[] = {
       // Built in the very buffer GetString formats into.
-      {"from GetString", [] { return static_cast<const char*>(GetString("%s:SAT:COUNT %d", "SOUR:BB:GPS", 6)); },
+      {"from GetString",
+       [] { return static_cast<const char*>(GetString("%s:SAT:COUNT %d", "SOUR:BB:GPS", 6)); },
        "SOUR:BB:GPS:SAT:COUNT 6\n*opc?\n"},
       {"percent signs are plain text", [] { return "MMEM:NAME 'a%d%s%%.txt'"; },
        "MMEM:NAME 'a%d%s%%.txt'\n*opc?\n"},

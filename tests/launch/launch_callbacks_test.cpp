@@ -66,14 +66,10 @@ TEST_F(LaunchCallbacks, Test011AndTheSequenceKeepTheLastCopiedLevelOffset) {
   };
   const Step steps[] = {
       {"7", callbackRunTest011, ""},  // first launch: nothing copied yet
-      {"5", callbackRunTest000, "5"},
-      {"9", callbackRunTest011, "5"},
-      {"9", callbackRunTestSeq, "5"},
-      {"9", callbackRunTest003, "9"},
-      {"3", callbackRunTest001, "3"},
-      {"4", callbackRunTest004, "4"},
-      {"6", callbackRunTest009, "6"},
-      {"8", callbackRunTest010, "8"},
+      {"5", callbackRunTest000, "5"}, {"9", callbackRunTest011, "5"},
+      {"9", callbackRunTestSeq, "5"}, {"9", callbackRunTest003, "9"},
+      {"3", callbackRunTest001, "3"}, {"4", callbackRunTest004, "4"},
+      {"6", callbackRunTest009, "6"}, {"8", callbackRunTest010, "8"},
       {"2", callbackRunTest012, "2"},
   };
   int i = 0;

@@ -2,11 +2,10 @@
 // them: standard output, LOG/ and Firmware_Version.txt, the exit code, and
 // (for what only the instrument sees) the emulator's transcript.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <regex>
@@ -83,18 +82,22 @@ const char* const kLine = "Error: Can not connect to QARN. Check IP address!\n";
 TEST(LaunchE2E, UnreachableSimulatorReportsAndLeavesAnEmptyRunDirectory) {
   // Tests 009 and 011 show a message box; headless it prints "Error: <text>".
   const Button buttons[] = {
-      {"MAIN_RUN000", kColon}, {"MAIN_RUN001", kComma},
-      {"MAIN_RUN003", kComma}, {"MAIN_RUN004", kComma},
-      {"MAIN_RUN009", kLine},  {"MAIN_RUN010", "Error, Can not connect to QARN. Check IP address!\n"},
-      {"MAIN_RUN011", kLine},  {"MAIN_RUN012", kComma},
+      {"MAIN_RUN000", kColon},
+      {"MAIN_RUN001", kComma},
+      {"MAIN_RUN003", kComma},
+      {"MAIN_RUN004", kComma},
+      {"MAIN_RUN009", kLine},
+      {"MAIN_RUN010", "Error, Can not connect to QARN. Check IP address!\n"},
+      {"MAIN_RUN011", kLine},
+      {"MAIN_RUN012", kComma},
       {"MAIN_RUNSEQ", kLine},
   };
   RefusingPort refusing;
   for (const Button& b : buttons) {
     const auto workdir = FreshWorkdir(std::string("unreachable-") + b.control);
-    const StationResult run = RunStation(workdir, {"set MAIN_DUTIP=" + refusing.Address(),
-                                                   std::string("press ") + b.control,
-                                                   "get MAIN_DUTIP"});
+    const StationResult run =
+        RunStation(workdir, {"set MAIN_DUTIP=" + refusing.Address(),
+                             std::string("press ") + b.control, "get MAIN_DUTIP"});
     // Without a line end the next text continues the same line.
     EXPECT_EQ(run.out, b.failure + ("MAIN_DUTIP=" + refusing.Address() + "\n")) << b.control;
     EXPECT_EQ(run.exitCode, 0) << b.control;
@@ -114,25 +117,35 @@ TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
 
   struct Case {
     const char* control;
-    std::string report;                 // standard output begins with it
+    std::string report;                    // standard output begins with it
     std::vector<std::string> thenInOrder;  // and these follow, in this order
     bool resets;
   };
   const Case cases[] = {
       {"MAIN_RUN000",
        "Basic Localization: Connected to QARN...\nRunning basic localization looping test...\n",
-       {}, true},
-      {"MAIN_RUN001", "Moving Receiver: Connected to QARN...\nRunning moving receiver test...\n",
-       {}, false},
-      {"MAIN_RUN003", "Carrier Phase: Connected to QARN...\nRunning Carrier Phase test...\n", {},
+       {},
+       true},
+      {"MAIN_RUN001",
+       "Moving Receiver: Connected to QARN...\nRunning moving receiver test...\n",
+       {},
        false},
-      {"MAIN_RUN004", "Relative Power: Connected to QARN...\nRunning relative power test...\n",
-       {}, false},
-      {"MAIN_RUN009", "Basic Localization: Connected to QARN...\nRunning AUTO HO test...\n", {},
+      {"MAIN_RUN003",
+       "Carrier Phase: Connected to QARN...\nRunning Carrier Phase test...\n",
+       {},
+       false},
+      {"MAIN_RUN004",
+       "Relative Power: Connected to QARN...\nRunning relative power test...\n",
+       {},
+       false},
+      {"MAIN_RUN009",
+       "Basic Localization: Connected to QARN...\nRunning AUTO HO test...\n",
+       {},
        true},
       {"MAIN_RUN010",
        "Absolute power with ZEL: Connected to QARN & ZEL...\nRunning absolute power test...\n",
-       {}, false},
+       {},
+       false},
       {"MAIN_RUN011", identification + "\n", {}, false},
       {"MAIN_RUN012", "SEMI-AUTO: Connected to QARN...\nRunning SEMI-AUTO test...\n", {}, false},
       {"MAIN_RUNSEQ",
