@@ -265,10 +265,12 @@ class PortReader {
     return data;
   }
 
-  // Throws away what is buffered and in flight.
+  // Throws away what is buffered and in flight; the line cut there is not
+  // counted as noise.
   void Drain(double seconds) {
     ReadFor(seconds);
     pending_.clear();
+    resync_ = true;
   }
 
   // Reads until `count` complete epochs were seen or `seconds` passed.
@@ -284,6 +286,7 @@ class PortReader {
       while ((lineEnd = pending_.find("\r\n")) != std::string::npos) {
         std::string line = pending_.substr(0, lineEnd);
         pending_.erase(0, lineEnd + 2);
+        if (std::exchange(resync_, false)) continue;
         const size_t dollar = line.find('$');
         noiseBytes += dollar == std::string::npos ? line.size() + 2 : dollar;
         if (dollar == std::string::npos) continue;
@@ -313,6 +316,7 @@ class PortReader {
  private:
   int fd_ = -1;
   std::string pending_;
+  bool resync_ = false;  // the next line starts wherever a drain stopped
 };
 
 // ---- SCPI -------------------------------------------------------------------

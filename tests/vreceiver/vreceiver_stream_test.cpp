@@ -18,7 +18,7 @@ using vrx::Epoch;
 using vrx::Sentence;
 
 constexpr double kNoise = 5.0;
-constexpr double kColdTtff = 12.0;
+constexpr double kColdTtff = 20.0;
 constexpr double kHotTtff = 3.0;
 constexpr int kGps = 6, kGalileo = 4, kGlonass = 3;
 constexpr double kLon = 11.5, kLat = 48.1, kAlt = 520.0;
@@ -53,9 +53,13 @@ class ReceiverTest : public testing::Test {
   }
 
   // Epochs that left the emulator after everything sent so far took effect.
+  // Up to two epochs may wait in the emulator's line queue and more in the
+  // port: those are drained, and two more skipped in case the lab is slow.
   std::vector<Epoch> Fresh(size_t count) {
-    port_->Drain(0.15);  // three epochs at this scale: what was in flight
-    return port_->Epochs(count, kWaitSeconds);
+    port_->Drain(0.15);
+    std::vector<Epoch> epochs = port_->Epochs(count + 2, kWaitSeconds);
+    epochs.erase(epochs.begin(), epochs.begin() + std::min<size_t>(2, epochs.size()));
+    return epochs;
   }
 
   std::unique_ptr<vrx::Lab> lab_;
@@ -177,8 +181,9 @@ TEST_F(ReceiverTest, FixedReceiverStream) {
   }
 }
 
-// Time to first fix: after the command no fix until about the configured
-// time has passed (in the receiver's own time stamps), then a fix.
+// Time to first fix: the restart drops the fix at once, and it comes back
+// after about the configured time (in the receiver's own time stamps, from
+// the first epoch after the restart), not before.
 struct StartCase {
   const char* name;
   std::string bytes;
@@ -191,29 +196,25 @@ class StartTest : public ReceiverTest, public testing::WithParamInterface<StartC
 
 TEST_P(StartTest, NoFixBeforeTheTimeToFirstFix) {
   ASSERT_TRUE(WaitForFix());
-  const std::vector<Epoch> before = Fresh(1);
-  ASSERT_EQ(before.size(), 1u);
-  const double t0 = before[0].Time();
   port_->Write(GetParam().bytes);
-  double firstFix = -1;
-  int noFixEpochs = 0;
+  double restarted = -1, firstFix = -1;
   const auto end = vrx::Clock::now() + std::chrono::duration<double>(kWaitSeconds);
   while (firstFix < 0 && vrx::Clock::now() < end) {
     for (const Epoch& e : port_->Epochs(1, 1.0)) {
-      if (e.Time() <= t0 + 1.5) continue;  // sent before the command arrived
-      if (e.Quality() >= 1) {
-        firstFix = e.Time();
-      } else {
-        ++noFixEpochs;
+      if (e.Quality() == 0) {
+        if (restarted < 0) restarted = e.Time();
         EXPECT_EQ(GsaMode(e), 1);
         EXPECT_EQ(e.Of("RMC").at(0)->fields[1], "V");
+      } else if (restarted >= 0) {
+        firstFix = e.Time();  // fixes before `restarted` were sent before the command
       }
     }
   }
-  ASSERT_GT(firstFix, 0) << "no fix after the restart";
-  EXPECT_GE(firstFix - t0, GetParam().ttff - 1.0);
-  EXPECT_LE(firstFix - t0, GetParam().ttff + 3.0);
-  EXPECT_GE(noFixEpochs, 1);
+  ASSERT_GE(restarted, 0) << "the fix never went";
+  ASSERT_GE(firstFix, 0) << "no fix after the restart";
+  EXPECT_GE(firstFix - restarted, GetParam().ttff - 1.0);
+  // Loose above: a busy machine may delay the lab, never hasten it.
+  EXPECT_LE(firstFix - restarted, GetParam().ttff + 8.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
