@@ -70,86 +70,76 @@ void RunTestSequence() {
 // ---- The launch table ---------------------------------------------------------
 
 struct Launch {
-  const char* failureText;       // on standard output, exactly as given
-  bool failureInMessageBox;      // instead: a box titled "Error" with kBoxFailureText
-  const char* connectionReport;  // standard output; nullptr: none
-  bool printsIdentification;
-  bool copiesLevelOffset;
-  bool resetsSimulator;
-  void (*procedure)();
+  const char* failureText = nullptr;       // on standard output, exactly as given
+  bool failureInMessageBox = false;        // instead: a box titled "Error" with kBoxFailureText
+  const char* connectionReport = nullptr;  // standard output; nullptr: none
+  bool printsIdentification = false;
+  bool copiesLevelOffset = false;
+  bool resetsSimulator = false;
+  void (*procedure)() = nullptr;
 };
 
 constexpr const char* kFailureColon = "Error: Can not connect to QARN. Check IP address!";
 constexpr const char* kFailureComma = "Error, Can not connect to QARN. Check IP address!";
 constexpr const char* kBoxFailureText = "Can not connect to QARN. Check IP address!\n";
 
-constexpr Launch kTest000 = {kFailureColon,
-                             false,
-                             "Basic Localization: Connected to QARN...\n"
-                             "Running basic localization looping test...\n",
-                             false,
-                             true,
-                             true,
-                             RunBasicLocalizationTest};
-constexpr Launch kTest001 = {kFailureComma,
-                             false,
-                             "Moving Receiver: Connected to QARN...\n"
-                             "Running moving receiver test...\n",
-                             false,
-                             true,
-                             false,
-                             RunMovingReceiverTest};
-constexpr Launch kTest003 = {kFailureComma,
-                             false,
-                             "Carrier Phase: Connected to QARN...\n"
-                             "Running Carrier Phase test...\n",
-                             false,
-                             true,
-                             false,
-                             RunCarrierPhaseTest};
-constexpr Launch kTest004 = {kFailureComma,
-                             false,
-                             "Relative Power: Connected to QARN...\n"
-                             "Running relative power test...\n",
-                             false,
-                             true,
-                             false,
-                             RunRelativePowerTest};
-constexpr Launch kTest009 = {nullptr,
-                             true,
-                             "Basic Localization: Connected to QARN...\n"
-                             "Running AUTO HO test...\n",
-                             false,
-                             true,
-                             true,
-                             RunAutoHoTest};
-constexpr Launch kTest010 = {"Error, Can not connect to QARN. Check IP address!\n",
-                             false,
-                             "Absolute power with ZEL: Connected to QARN & ZEL...\n"
-                             "Running absolute power test...\n",
-                             false,
-                             true,
-                             false,
-                             RunAbsolutePowerTest};
-// Test 011 reports its connection by printing the identification.
+// clang-format off
+constexpr Launch kTest000 = {
+    .failureText = kFailureColon,
+    .connectionReport = "Basic Localization: Connected to QARN...\n"
+                        "Running basic localization looping test...\n",
+    .copiesLevelOffset = true, .resetsSimulator = true,
+    .procedure = RunBasicLocalizationTest};
+constexpr Launch kTest001 = {
+    .failureText = kFailureComma,
+    .connectionReport = "Moving Receiver: Connected to QARN...\n"
+                        "Running moving receiver test...\n",
+    .copiesLevelOffset = true,
+    .procedure = RunMovingReceiverTest};
+constexpr Launch kTest003 = {
+    .failureText = kFailureComma,
+    .connectionReport = "Carrier Phase: Connected to QARN...\n"
+                        "Running Carrier Phase test...\n",
+    .copiesLevelOffset = true,
+    .procedure = RunCarrierPhaseTest};
+constexpr Launch kTest004 = {
+    .failureText = kFailureComma,
+    .connectionReport = "Relative Power: Connected to QARN...\n"
+                        "Running relative power test...\n",
+    .copiesLevelOffset = true,
+    .procedure = RunRelativePowerTest};
+constexpr Launch kTest009 = {
+    .failureInMessageBox = true,
+    .connectionReport = "Basic Localization: Connected to QARN...\n"
+                        "Running AUTO HO test...\n",
+    .copiesLevelOffset = true, .resetsSimulator = true,
+    .procedure = RunAutoHoTest};
+constexpr Launch kTest010 = {
+    .failureText = "Error, Can not connect to QARN. Check IP address!\n",
+    .connectionReport = "Absolute power with ZEL: Connected to QARN & ZEL...\n"
+                        "Running absolute power test...\n",
+    .copiesLevelOffset = true,
+    .procedure = RunAbsolutePowerTest};
+// Test 011 reports its connection by printing the identification, and runs
+// with the level offset of the last launch that copied one.
 constexpr Launch kTest011 = {
-    nullptr, true, nullptr, true, false, false, RunScopeCaptureAndBasicTest};
-constexpr Launch kTest012 = {kFailureComma,
-                             false,
-                             "SEMI-AUTO: Connected to QARN...\n"
-                             "Running SEMI-AUTO test...\n",
-                             false,
-                             true,
-                             false,
-                             RunSemiAutoTest};
-constexpr Launch kTestSequence = {"Error: Can not connect to QARN. Check IP address!\n",
-                                  false,
-                                  "Connected to QARN...\n"
-                                  "Running basic localization looping test...\n",
-                                  false,
-                                  false,
-                                  true,
-                                  RunTestSequence};
+    .failureInMessageBox = true,
+    .printsIdentification = true,
+    .procedure = RunScopeCaptureAndBasicTest};
+constexpr Launch kTest012 = {
+    .failureText = kFailureComma,
+    .connectionReport = "SEMI-AUTO: Connected to QARN...\n"
+                        "Running SEMI-AUTO test...\n",
+    .copiesLevelOffset = true,
+    .procedure = RunSemiAutoTest};
+// The sequence, like test 011, keeps the level offset it finds.
+constexpr Launch kTestSequence = {
+    .failureText = "Error: Can not connect to QARN. Check IP address!\n",
+    .connectionReport = "Connected to QARN...\n"
+                        "Running basic localization looping test...\n",
+    .resetsSimulator = true,
+    .procedure = RunTestSequence};
+// clang-format on
 
 // A new launch replaces the sessions of the one before; closing them first
 // keeps one connection to the instrument instead of one per launch.
