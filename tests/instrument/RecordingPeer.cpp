@@ -66,7 +66,8 @@ void RecordingPeer::Serve() {
         pending.emplace_back();
       }
     }
-    for (std::size_t i = 0; i < clients.size(); ++i) {
+    // Only the clients that were polled; one accepted just now waits a round.
+    for (std::size_t i = 0; i + 2 < fds.size(); ++i) {
       if (!(fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char chunk[4096];
       const ssize_t got = ::read(clients[i], chunk, sizeof chunk);
