@@ -152,6 +152,14 @@ bool Pty::PeerOpen() const {
   return n >= 0 && (pfd.revents & (POLLHUP | POLLERR)) == 0;
 }
 
+void Pty::DiscardUnread() {
+  if (master_ < 0) return;
+  const int slave = OpenRetrying(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (slave < 0) return;
+  ::tcflush(slave, TCIFLUSH);
+  CloseQuietly(slave);
+}
+
 long Pty::Write(const char* data, std::size_t size) {
   if (master_ < 0) return -1;
   for (;;) {

@@ -31,6 +31,9 @@ class Pty {
 
   // True while some process holds the slave side open.
   bool PeerOpen() const;
+  // Drops what a reader that has gone left unread. A pseudo-terminal keeps
+  // it for the next reader, where a serial port that was closed would not.
+  void DiscardUnread();
 
   // Non-blocking; returns the bytes taken (0 when the slave's input queue is
   // full) or -1 on an error other than EAGAIN/EINTR.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <utility>
 
 #include "EmuModule.h"
 #include "ScpiInstrument.h"
@@ -165,6 +166,7 @@ bool VirtualReceiver::OpenPort(QString* error) {
 
 void VirtualReceiver::ClosePort() {
   readNotifier_.reset();
+  readerWasPresent_ = false;
   paceTimer_.stop();
   outQueue_.clear();
   link_.Remove();
@@ -247,15 +249,22 @@ void VirtualReceiver::OnEpoch() {
   lastFixMode_ = epoch.fixMode;
   ++epochCount_;
   if (!pty_.IsOpen()) return;
-  // The slave side closed: a reader that went away is not read from until
-  // one comes back; what a receiver sends into a closed port is lost.
-  if (!pty_.PeerOpen()) {
-    readNotifier_->setEnabled(false);
-    outQueue_.clear();
-    return;
-  }
+  // A reader that went away is not read from until one comes back; what a
+  // receiver sends into a closed port is lost.
+  if (!ReaderPresent()) return;
   readNotifier_->setEnabled(true);
   if (!faults_.silent) Emit(epoch);
+}
+
+bool VirtualReceiver::ReaderPresent() {
+  if (pty_.PeerOpen()) {
+    readerWasPresent_ = true;
+    return true;
+  }
+  readNotifier_->setEnabled(false);
+  outQueue_.clear();
+  if (std::exchange(readerWasPresent_, false)) pty_.DiscardUnread();
+  return false;
 }
 
 std::vector<VirtualReceiver::TrackedSatellite> VirtualReceiver::SeeSky(double gpsSeconds) {
@@ -487,7 +496,9 @@ void VirtualReceiver::Queue(const std::string& bytes) {
 }
 
 void VirtualReceiver::Pump() {
-  if (outQueue_.empty() || !pty_.IsOpen()) {
+  // A reader that closed the port mid-epoch gets nothing more: the master
+  // would still take the bytes, and the next reader would find them stale.
+  if (outQueue_.empty() || !pty_.IsOpen() || !ReaderPresent()) {
     paceTimer_.stop();
     return;
   }
@@ -513,6 +524,7 @@ void VirtualReceiver::OnReadable() {
   if (n < 0) {
     // The reader closed the slave: stop listening until an epoch finds a
     // reader again, or the hang-up would wake us without end.
+    ReaderPresent();
     readNotifier_->setEnabled(false);
     return;
   }

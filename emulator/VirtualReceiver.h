@@ -105,6 +105,7 @@ class VirtualReceiver {
   void Emit(const EpochReport& epoch);
   void Queue(const std::string& bytes);
   void Pump();
+  bool ReaderPresent();
   void OnReadable();
   void Act(const ReceiverCommand& command);
   bool OpenPort(QString* error);
@@ -121,6 +122,7 @@ class VirtualReceiver {
   QTimer epochTimer_;
   QTimer paceTimer_;
   std::string outQueue_;
+  bool readerWasPresent_ = false;
   ReceiverInputParser parser_;
   int listenerId_ = 0;
   Clock::time_point start_ = Clock::now();

@@ -463,6 +463,32 @@ TEST_F(ReceiverTest, UnpluggedPortComesBackOnCommand) {
   }
 }
 
+// A reader that closes the port in the middle of an epoch leaves nothing
+// behind: a pseudo-terminal would keep the rest for the next reader, which
+// a closed serial port does not. The next reader, coming a few epochs later,
+// starts at the beginning of a sentence.
+TEST_F(ReceiverTest, NextReaderStartsWithAWholeSentence) {
+  ASSERT_TRUE(WaitForFix());
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::string seen;
+    const auto end = vrx::Clock::now() + std::chrono::duration<double>(kWaitSeconds);
+    while (seen.find("GSV,") == std::string::npos && vrx::Clock::now() < end)
+      seen += port_->ReadFor(0.001);
+    ASSERT_NE(seen.find("GSV,"), std::string::npos);
+    // Mid-epoch, the reader stops reading (more of the epoch arrives unread)
+    // and closes the port.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // over one pacing step
+    port_.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    port_ = std::make_unique<vrx::PortReader>(lab_->Link());
+    ASSERT_TRUE(port_->IsOpen());
+    const std::string next = port_->ReadFor(0.2);
+    ASSERT_FALSE(next.empty());
+    EXPECT_EQ(next[0], '$') << next.substr(0, 40);
+  }
+}
+
 // Configuration messages of the station's receiver profiles: CFG-MSG turns a
 // sentence off (and is acknowledged); CFG-GNSS switches systems, that of the
 // GLONASS profile GPS off (Galileo, which it does not name, stays), a second
