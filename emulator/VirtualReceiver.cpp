@@ -30,8 +30,10 @@ constexpr int kPaceMilliseconds = 20;
 // dropped whole, as a receiver's transmit buffer overflows, rather than
 // reaching the reader seconds late.
 constexpr std::size_t kQueuedEpochs = 2;
-// One read from the pseudo-terminal.
+// One read from the pseudo-terminal, and the most reads of one wake-up (the
+// rest waits for the next, so a flood cannot hold the event loop).
 constexpr std::size_t kReadChunk = 4096;
+constexpr int kReadsPerWake = 16;
 // C/N0 of a satellite radiated at the reference power P: P + 174 dBm/Hz
 // (thermal noise) less about 2 dB of receiver noise figure and losses.
 constexpr double kCn0OverReferencePower = 172.0;
@@ -249,6 +251,9 @@ void VirtualReceiver::OnEpoch() {
   lastFixMode_ = epoch.fixMode;
   ++epochCount_;
   if (!pty_.IsOpen()) return;
+  // What a reader wrote just before it closed the port still reaches the
+  // receiver, as bytes on a wire do.
+  ReadInput();
   // A reader that went away is not read from until one comes back; what a
   // receiver sends into a closed port is lost.
   if (!ReaderPresent()) return;
@@ -519,19 +524,24 @@ void VirtualReceiver::Pump() {
 }
 
 void VirtualReceiver::OnReadable() {
+  if (ReadInput()) return;
+  // The reader closed the slave (or the port failed): stop listening until
+  // an epoch finds a reader again, or the hang-up would wake us without end.
+  readNotifier_->setEnabled(false);
+  ReaderPresent();
+}
+
+bool VirtualReceiver::ReadInput() {
   std::array<char, kReadChunk> buffer{};
-  const long n = pty_.Read(buffer.data(), buffer.size());
-  if (n < 0) {
-    // The reader closed the slave: stop listening until an epoch finds a
-    // reader again, or the hang-up would wake us without end.
-    ReaderPresent();
-    readNotifier_->setEnabled(false);
-    return;
+  for (int k = 0; k < kReadsPerWake; ++k) {
+    const long n = pty_.Read(buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (n == 0) return true;
+    const std::size_t size = static_cast<std::size_t>(n);
+    Log("<-", Printable(buffer.data(), size));
+    for (const ReceiverCommand& c : parser_.Feed(buffer.data(), size)) Act(c);
   }
-  if (n == 0) return;
-  const std::size_t size = static_cast<std::size_t>(n);
-  Log("<-", Printable(buffer.data(), size));
-  for (const ReceiverCommand& c : parser_.Feed(buffer.data(), size)) Act(c);
+  return true;
 }
 
 void VirtualReceiver::Act(const ReceiverCommand& c) {

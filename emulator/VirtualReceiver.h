@@ -107,6 +107,7 @@ class VirtualReceiver {
   void Pump();
   bool ReaderPresent();
   void OnReadable();
+  bool ReadInput();
   void Act(const ReceiverCommand& command);
   bool OpenPort(QString* error);
   void ClosePort();

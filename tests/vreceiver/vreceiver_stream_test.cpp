@@ -489,6 +489,24 @@ TEST_F(ReceiverTest, NextReaderStartsWithAWholeSentence) {
   }
 }
 
+// A command written just before the writer closes the port still reaches
+// the receiver.
+TEST_F(ReceiverTest, CommandOfAWriterThatLeftAtOnceTakesEffect) {
+  ASSERT_TRUE(WaitForFix());
+  port_.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the receiver sees it gone
+  {
+    vrx::PortReader writer(lab_->Link());
+    ASSERT_TRUE(writer.IsOpen());
+    writer.Write("$PORST,F*20\r\n");
+  }
+  const auto end = vrx::Clock::now() + std::chrono::duration<double>(kWaitSeconds);
+  std::string fix;
+  while ((fix = lab_->scpi->Query("EMUL:REC:FIX?")) != "1" && vrx::Clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(fix, "1") << "the cold start was lost";
+}
+
 // Configuration messages of the station's receiver profiles: CFG-MSG turns a
 // sentence off (and is acknowledged); CFG-GNSS switches systems, that of the
 // GLONASS profile GPS off (Galileo, which it does not name, stays), a second
