@@ -204,7 +204,9 @@ void VirtualReceiver::ResetLab() {
 }
 
 void VirtualReceiver::Reset(ResetKind kind, const char* why) {
-  acquisitionKind_ = kind;
+  // A hot start needs what an earlier fix left behind; without it the
+  // receiver starts over the way it was already going to.
+  if (kind != ResetKind::Hot || hadFix_) acquisitionKind_ = kind;
   // The clock starts now; an epoch without any satellite stops it again.
   acquisitionStart_ = LabSeconds();
   if (kind != ResetKind::Hot) hadFix_ = false;
