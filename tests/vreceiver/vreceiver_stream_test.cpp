@@ -27,14 +27,11 @@ constexpr double kWaitSeconds = 15.0;
 
 class ReceiverTest : public testing::Test {
  protected:
-  void SetUp() override { StartLab({}); }
-
-  void StartLab(std::vector<std::string> extra) {
+  void SetUp() override {
     lab_ = std::make_unique<vrx::Lab>();
-    std::vector<std::string> args{"--ttff",     std::to_string(kColdTtff),
-                                  "--hot-ttff", std::to_string(kHotTtff),
-                                  "--noise",    std::to_string(kNoise)};
-    args.insert(args.end(), extra.begin(), extra.end());
+    const std::vector<std::string> args{"--ttff",     std::to_string(kColdTtff),
+                                        "--hot-ttff", std::to_string(kHotTtff),
+                                        "--noise",    std::to_string(kNoise)};
     std::string error;
     ASSERT_TRUE(lab_->Start(args, "0.05", &error)) << error;
     lab_->Scenario(kGps, kGalileo, kGlonass, kLon, kLat, kAlt);
