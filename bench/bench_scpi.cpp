@@ -11,7 +11,7 @@
 #include "instrument/ScenarioSetup.h"
 #include "platform/clock.h"
 #include "report/ProgressLog.h"
-#include "tests/launch/EmuProcess.h"
+#include "tests/support/EmulatorProcess.h"
 
 namespace {
 
@@ -22,12 +22,12 @@ std::string EmulatorPath() {
 
 // One emulator and one session for the whole program.
 struct Lab {
-  std::unique_ptr<EmuProcess> emulator;
+  std::unique_ptr<EmulatorProcess> emulator;
   bool ready = false;
 
   Lab() {
-    emulator = std::make_unique<EmuProcess>(EmulatorPath());
-    if (!emulator->Running()) return;
+    emulator = std::make_unique<EmulatorProcess>(EmulatorPath(), "1");
+    if (!emulator->Start(nullptr)) return;
     viOpenDefaultRM(&ResourceManagerSession);
     const std::string resource = "TCPIP::" + emulator->Address();
     ready = viOpen(ResourceManagerSession, resource.c_str(), VI_NO_LOCK, VI_NULL,

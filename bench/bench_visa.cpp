@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "../tests/emulator/EmulatorProcess.h"
+#include "tests/support/EmulatorProcess.h"
 #include "platform/visa.h"
 
 namespace {

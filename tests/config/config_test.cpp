@@ -20,7 +20,9 @@
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
+#include "tests/support/CommaLocale.h"
 #include "ui/GNSS_UI_MENU.h"
+#include "tests/support/HeadlessRuntime.h"
 
 namespace {
 
@@ -76,14 +78,7 @@ std::vector<std::vector<std::uint8_t>> Messages(const std::string& text) {
 class ConfigTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    static const bool started = [] {
-      static char name[] = "config_tests";
-      static char* argv[] = {name, nullptr};
-      if (InitUserInterfaceRuntime(1, argv, true) == 0) return false;
-      RegisterSystemCallbacks();
-      return true;
-    }();
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(StartHeadlessRuntimeOnce("config_tests"));
   }
 
   void SetUp() override {
@@ -651,19 +646,8 @@ TEST_F(ConfigSaveTest, ReloadGivesBackWhatWasSaved) {
 
 // Numbers go through the file with "." whatever the user's locale says.
 TEST_F(ConfigSaveTest, DecimalCommaLocaleChangesNothing) {
-  // Made once per build tree: localedef takes seconds.
-  const fs::path locales = fs::path(STATION_BINARY_DIR) / "test-locales";
-  if (!fs::exists(locales / "de_DE.UTF-8" / "LC_NUMERIC")) {
-    fs::create_directories(locales);
-    const std::string make =
-        "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make de_DE.UTF-8";
-  }
-  const char* oldPath = std::getenv("LOCPATH");
-  const std::string keepPath = oldPath ? oldPath : "";
-  setenv("LOCPATH", locales.c_str(), 1);
-  const std::string oldNumeric = std::setlocale(LC_NUMERIC, nullptr);
-  const bool switched = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  CommaLocale comma;
+  const bool switched = comma.Active();
   std::string saved;
   if (switched) {
     char probe[16];
@@ -673,12 +657,8 @@ TEST_F(ConfigSaveTest, DecimalCommaLocaleChangesNothing) {
     saved = WholeFile(kConfigFileName);
     SetCtrlVal(basic_, BASIC_REF_LAT, 1.0);
     LoadConfig();
-    std::setlocale(LC_NUMERIC, oldNumeric.c_str());
   }
-  if (oldPath)
-    setenv("LOCPATH", keepPath.c_str(), 1);
-  else
-    unsetenv("LOCPATH");
+  comma.Restore();
   if (!switched) GTEST_SKIP() << "no de_DE.UTF-8";
 
   EXPECT_EQ(saved, kSavedFile);

@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "EmulatorProcess.h"
+#include "tests/support/EmulatorProcess.h"
 #include "platform/visa.h"
 
 namespace {

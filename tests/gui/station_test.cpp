@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CommaLocale.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -179,13 +181,8 @@ TEST(StationActions, RunWithoutASimulatorEndsWithoutVerdict) {
 // the station keeps numbers in the C locale.
 TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
   TempDir dir;
-  if (std::system("command -v localedef >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "localedef is missing";
-  const fs::path locales = dir.path() / "locales";
-  fs::create_directories(locales);
-  const std::string make =
-      "localedef -i de_DE -f UTF-8 " + Quote(locales / "de_DE.UTF-8") + " >/dev/null 2>&1";
-  std::system(make.c_str());
+  const fs::path locales = CommaLocaleFolder();
+  if (locales.empty()) GTEST_SKIP() << "localedef cannot make de_DE.UTF-8";
   const std::string env = "LOCPATH=" + Quote(locales) + " LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8";
   const StationRun probe = Shell("/usr/bin/printf '%.1f' 1.5", dir.path(), env);
   if (probe.out != "1,5")

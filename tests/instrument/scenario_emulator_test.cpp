@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "../launch/EmuProcess.h"
+#include "tests/support/EmulatorProcess.h"
 #include "SessionFixture.h"
 #include "instrument/DUT_IP_Control.h"
 #include "instrument/ScenarioSetup.h"
@@ -25,8 +25,9 @@ std::string Answer(const std::string& query) {
 }
 
 TEST(ScenarioAgainstEmulator, SetUpIsUnderstoodAndTakesEffect) {
-  EmuProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", {}, {"GNSS_TIME_SCALE=0.05"});
-  ASSERT_TRUE(emulator.Running());
+  EmulatorProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu");
+  std::string error;
+  ASSERT_TRUE(emulator.Start(&error)) << error;
   ViSession manager = VI_NULL;
   viOpenDefaultRM(&manager);
   const std::string resource = "TCPIP::" + emulator.Address();

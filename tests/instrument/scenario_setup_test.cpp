@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "CommaLocale.h"
+#include "tests/support/CommaLocale.h"
 #include "FakeSimulator.h"
 #include "RecordingPeer.h"
 #include "SessionFixture.h"

@@ -6,13 +6,14 @@
 #include <filesystem>
 #include <string>
 
-#include "EmuProcess.h"
+#include "tests/support/EmulatorProcess.h"
 #include "StationRun.h"
 #include "app/GNSS_UI_MENU.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
 #include "ui/GNSS_UI_MENU.h"
+#include "tests/support/HeadlessRuntime.h"
 
 namespace {
 
@@ -22,14 +23,7 @@ using testing::internal::GetCapturedStdout;
 class LaunchCallbacks : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    static const bool started = [] {
-      static char name[] = "launch_tests";
-      static char* argv[] = {name, nullptr};
-      if (InitUserInterfaceRuntime(1, argv, true) == 0) return false;
-      RegisterSystemCallbacks();
-      return true;
-    }();
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(StartHeadlessRuntimeOnce("launch_tests"));
   }
   void SetUp() override {
     home_ = std::filesystem::current_path();
@@ -54,8 +48,9 @@ class LaunchCallbacks : public testing::Test {
 };
 
 TEST_F(LaunchCallbacks, Test011AndTheSequenceKeepTheLastCopiedLevelOffset) {
-  EmuProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", {}, {"GNSS_TIME_SCALE=0.05"});
-  ASSERT_TRUE(emulator.Running());
+  EmulatorProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu");
+  std::string error;
+  ASSERT_TRUE(emulator.Start(&error)) << error;
   SetCtrlVal(MainPanelHandle, MAIN_DUTIP, emulator.Address().c_str());
   LevelOffset.clear();  // as at start-up
 

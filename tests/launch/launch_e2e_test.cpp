@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "EmuProcess.h"
+#include "tests/support/EmulatorProcess.h"
 #include "StationRun.h"
 
 namespace {
@@ -110,8 +110,9 @@ TEST(LaunchE2E, UnreachableSimulatorReportsAndLeavesAnEmptyRunDirectory) {
 }
 
 TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
-  EmuProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", {"--log"}, {"GNSS_TIME_SCALE=0.05"});
-  ASSERT_TRUE(emulator.Running());
+  EmulatorProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", "0.05", {"--log"});
+  std::string error;
+  ASSERT_TRUE(emulator.Start(&error)) << error;
   const std::string identification = Identification(emulator.Port());
   ASSERT_FALSE(identification.empty());
 
@@ -181,8 +182,9 @@ TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
 }
 
 TEST(LaunchE2E, TwoLaunchesInOneSecondShareOneDirectory) {
-  EmuProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", {"--log"});
-  ASSERT_TRUE(emulator.Running());
+  EmulatorProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", "1", {"--log"});
+  std::string error;
+  ASSERT_TRUE(emulator.Start(&error)) << error;
   const auto workdir = FreshWorkdir("same-second");
   // At scale 1 the two launches take a few milliseconds; should they straddle
   // a second boundary, try again.

@@ -14,6 +14,7 @@
 
 #include "receiver/Nmea.h"
 #include "receiver/NmeaNumber.h"
+#include "tests/support/CommaLocale.h"
 
 namespace {
 
@@ -347,18 +348,8 @@ TEST(BadInput, NumbersReadAsAtoiAndAtof) {
 // The station may run under a decimal-comma locale; NMEA always uses a point,
 // on the fast path and on the C library's path (hexadecimal) alike.
 TEST(BadInput, DecimalCommaLocaleDoesNotChangeReading) {
-  // Made once per build tree (localedef takes seconds), shared with other tests.
-  const std::filesystem::path locales = std::filesystem::path(STATION_BINARY_DIR) / "test-locales";
-  if (!std::filesystem::exists(locales / "de_DE.UTF-8" / "LC_NUMERIC")) {
-    std::filesystem::create_directories(locales);
-    const std::string make = "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make de_DE.UTF-8";
-  }
-  const char* oldPath = std::getenv("LOCPATH");
-  const std::string keepPath = oldPath ? oldPath : "";
-  setenv("LOCPATH", locales.c_str(), 1);
-  const std::string oldNumeric = std::setlocale(LC_NUMERIC, nullptr);
-  const bool switched = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  CommaLocale comma;
+  const bool switched = comma.Active();
   FixRecord fix;
   FixStatus status;
   int quality = -1;
@@ -366,13 +357,8 @@ TEST(BadInput, DecimalCommaLocaleDoesNotChangeReading) {
     EXPECT_EQ(std::atof("0,5"), 0.5);  // the locale is in force for the C library
     quality = GPGGAParser("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47", fix);
     GPGSAParser_Status("$GPGSA,A,3,05,,,,,,,,,,,,0x1.8p1,1.0,1.5*00", status, 0);
-    std::setlocale(LC_NUMERIC, oldNumeric.c_str());
   }
-  if (oldPath) {
-    setenv("LOCPATH", keepPath.c_str(), 1);
-  } else {
-    unsetenv("LOCPATH");
-  }
+  comma.Restore();
   if (!switched) GTEST_SKIP() << "no de_DE.UTF-8";
   EXPECT_EQ(quality, 1);
   EXPECT_DOUBLE_EQ(fix.hdop, 0.9);

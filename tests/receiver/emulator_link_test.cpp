@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../emulator/EmulatorProcess.h"
+#include "tests/support/EmulatorProcess.h"
 #include "pty_pair.h"
 #include "receiver/FixAcquisition.h"
 #include "receiver/ReceiverLink.h"

@@ -9,6 +9,7 @@
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "ui/GNSS_UI_MENU.h"
+#include "tests/support/HeadlessRuntime.h"
 
 namespace {
 
@@ -169,14 +170,7 @@ TEST(ReplaceCharTest, ReplacesEveryOccurrenceAndReturnsTheLength) {
 class ProgressLogPanel : public ProgressLog {
  protected:
   static void SetUpTestSuite() {
-    static const bool started = [] {
-      static char name[] = "report_tests";
-      static char* argv[] = {name, nullptr};
-      if (InitUserInterfaceRuntime(1, argv, true) == 0) return false;
-      RegisterSystemCallbacks();
-      return true;
-    }();
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(StartHeadlessRuntimeOnce("report_tests"));
   }
   void SetUp() override {
     ProgressLog::SetUp();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/visa.h"
+#include "tests/support/CommaLocale.h"
 
 namespace {
 
@@ -140,27 +141,13 @@ TEST_F(VisaSocketTest, EveryMessageSentEndsWithExactlyOneLineFeed) {
 }
 
 TEST_F(VisaSocketTest, NumbersGoOutAndComeInTheCLocaleWhateverTheProcesssLocale) {
-  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-  std::string madeFolder;
-  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-    // None installed: compile one into a private folder (glibc reads LOCPATH
-    // on every setlocale).
-    const std::string folder = "/tmp/visa-test-locales-" + std::to_string(::getpid());
-    const std::string command = "mkdir -p " + folder + " && localedef -i de_DE -f UTF-8 " + folder +
-                                "/de_DE.UTF-8 >/dev/null 2>&1";
-    if (std::system(command.c_str()) == 0) ::setenv("LOCPATH", folder.c_str(), 1);
-    madeFolder = folder;
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-      std::filesystem::remove_all(folder);
-      GTEST_SKIP() << "no decimal-comma locale available";
-    }
-  }
+  CommaLocale comma;
+  if (!comma.Active()) GTEST_SKIP() << "no decimal-comma locale available";
   EXPECT_EQ(viPrintf(session_, "SOUR:POW:LEV:IMM:AMPL %fdBm", -105.0), VI_SUCCESS);
   peer_.Send("0.25\n");
   float value = 0;
   EXPECT_EQ(viScanf(session_, "%f", &value), VI_SUCCESS);
-  std::setlocale(LC_NUMERIC, saved.c_str());
-  if (!madeFolder.empty()) std::filesystem::remove_all(madeFolder);
+  comma.Restore();
   EXPECT_EQ(peer_.Receive(35), "SOUR:POW:LEV:IMM:AMPL -105.000000dBm\n");
   EXPECT_FLOAT_EQ(value, 0.25f);
 }

@@ -1,7 +1,9 @@
-// Starts qarn-emu on a free port for a test or a benchmark and stops it
-// again. The emulator prints "... listening on port N" once it listens. Each
-// emulator gets a fresh GNSS_COM_DIR of its own (removed at Stop), so that
-// emulators started side by side never share a receiver link.
+// Starts qarn-emu on a free port for a test or a benchmark and stops it again.
+// The emulator prints "... listening on port N" once it listens; everything it
+// prints after that (its --log transcript) is collected by a reader thread, so
+// a talkative emulator never blocks on a full pipe. Each emulator gets a fresh
+// GNSS_COM_DIR of its own (removed at Stop), so that emulators started side by
+// side never share a receiver link.
 #pragma once
 
 #include <fcntl.h>
@@ -15,7 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -67,6 +71,7 @@ class EmulatorProcess {
       pid_ = -1;
       return Fail(error, "cannot start " + executable_ + ": " + std::strerror(rc));
     }
+    static const std::string kPortLine = "listening on port ";
     std::string text;
     const auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
@@ -76,9 +81,17 @@ class EmulatorProcess {
       const ssize_t n = ::read(output_, chunk, sizeof chunk);
       if (n <= 0) break;
       text.append(chunk, static_cast<size_t>(n));
-      const size_t at = text.find("listening on port ");
-      if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
-        port_ = std::atoi(text.c_str() + at + 18);
+      const size_t at = text.find(kPortLine);
+      const size_t end = at == std::string::npos ? at : text.find('\n', at);
+      if (end != std::string::npos) {
+        port_ = std::atoi(text.c_str() + at + kPortLine.size());
+        transcript_ = text.substr(end + 1);
+        // Plain read() rather than a FILE: fflush(NULL) elsewhere (gtest's
+        // stdout capture) would wait on the lock of a stream blocked in a read.
+        reader_ = std::thread([this] {
+          while (ReadMore()) {
+          }
+        });
         return port_ > 0;
       }
     }
@@ -86,21 +99,19 @@ class EmulatorProcess {
   }
 
   int Port() const { return port_; }
-  std::string Resource() const { return "TCPIP::127.0.0.1::" + std::to_string(port_) + "::SOCKET"; }
+  // The VISA resource, and what MAIN_DUTIP holds to reach it ("TCPIP::" + it).
+  std::string Resource() const { return "TCPIP::" + Address(); }
+  std::string Address() const { return "127.0.0.1::" + std::to_string(port_) + "::SOCKET"; }
 
-  // What the emulator printed in the next `milliseconds` (after the port line).
+  // Everything the emulator printed after its port line so far.
+  std::string Transcript() {
+    std::lock_guard lock(mutex_);
+    return transcript_;
+  }
+  // The transcript after waiting `milliseconds` for output still under way.
   std::string ReadOutputFor(int milliseconds) {
-    std::string text;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (output_ >= 0 && std::chrono::steady_clock::now() < end) {
-      pollfd p{output_, POLLIN, 0};
-      if (::poll(&p, 1, 20) != 1) continue;
-      char chunk[4096];
-      const ssize_t n = ::read(output_, chunk, sizeof chunk);
-      if (n <= 0) break;
-      text.append(chunk, static_cast<size_t>(n));
-    }
-    return text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    return Transcript();
   }
 
   // True while the process has not exited.
@@ -117,6 +128,7 @@ class EmulatorProcess {
       ::waitpid(pid_, &status, 0);
       pid_ = -1;
     }
+    if (reader_.joinable()) reader_.join();  // the pipe ends with the process
     if (output_ >= 0) ::close(output_);
     output_ = -1;
     if (!comDir_.empty()) {
@@ -131,6 +143,14 @@ class EmulatorProcess {
     if (error) *error = std::move(text);
     return false;
   }
+  bool ReadMore() {
+    char chunk[4096];
+    const ssize_t got = ::read(output_, chunk, sizeof chunk);
+    if (got <= 0) return false;
+    std::lock_guard lock(mutex_);
+    transcript_.append(chunk, static_cast<std::size_t>(got));
+    return true;
+  }
 
   std::string executable_;
   std::string timeScale_;
@@ -139,4 +159,7 @@ class EmulatorProcess {
   int output_ = -1;
   int port_ = 0;
   std::string comDir_;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string transcript_;
 };
