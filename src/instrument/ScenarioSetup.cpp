@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -74,6 +75,60 @@ void ShiftWeekTime(const std::string& prefix, double offsetSeconds) {
   Command(GetString("%s:NAV:SIM:TOW %d", prefix.c_str(), TruncToInt(newTimeOfWeek)));
 }
 
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+long long DaysFromCivil(long long year, int month, int day) {
+  year -= month <= 2;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const long long yearOfEra = year - era * 400;
+  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+}
+
+void CivilFromDays(long long days, long long* year, int* month, int* day) {
+  days += 719468;
+  const long long era = (days >= 0 ? days : days - 146096) / 146097;
+  const long long dayOfEra = days - era * 146097;
+  const long long yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long long shiftedMonth = (5 * dayOfYear + 2) / 153;
+  *day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  *month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  *year = yearOfEra + era * 400 + (*month <= 2);
+}
+
+// The carries above leave a negative second, minute or hour after a negative
+// offset, and a day beyond its month (or below 1): borrow and carry them into
+// a real date and time of day, which is all the instrument accepts. A date
+// that was a real one stays as it is; a reply without a month is left alone.
+void NormaliseCalendar(int* year, int* month, long long* day, int* hour, int* minute,
+                       float* second) {
+  if (*second < 0.0f) {
+    *second += 60.0f;
+    --*minute;
+    if (*second >= 60.0f) {  // a hair below zero rounds up to a whole minute
+      *second -= 60.0f;
+      ++*minute;
+    }
+  }
+  if (*minute < 0) {
+    *minute += 60;
+    --*hour;
+  }
+  if (*hour < 0) {
+    *hour += 24;
+    --*day;
+  }
+  if (*month < 1 || *month > 12) return;
+  long long newYear = 0;
+  int newMonth = 0, newDay = 0;
+  CivilFromDays(DaysFromCivil(*year, *month, 1) + (*day - 1), &newYear, &newMonth, &newDay);
+  if (newYear < INT_MIN || newYear > INT_MAX) return;
+  *year = static_cast<int>(newYear);
+  *month = newMonth;
+  *day = newDay;
+}
+
 void ShiftCalendarTime(const std::string& prefix, double offsetSeconds) {
   char answer[kQueryAnswerSize];
   int year = 0, month = 0, day = 0;
@@ -90,7 +145,8 @@ void ShiftCalendarTime(const std::string& prefix, double offsetSeconds) {
   const int minutes = TruncToInt((t - 86400.0 * days - 3600.0 * hours) / 60.0);
   const float seconds = static_cast<float>(t - 86400.0 * days - 3600.0 * hours - 60.0 * minutes);
 
-  // Carries truncate toward zero; the day is not carried into month or year.
+  // Carries truncate toward zero; NormaliseCalendar then makes a real date
+  // and time of day of the result.
   second += seconds;
   int carry = TruncToInt(second) / 60;
   second -= 60.0f * static_cast<float>(carry);
@@ -100,7 +156,9 @@ void ShiftCalendarTime(const std::string& prefix, double offsetSeconds) {
   hour += hours + carry;
   carry = hour / 24;
   hour %= 24;
-  day += days + carry;
+  long long newDay = static_cast<long long>(day) + days + carry;
+  NormaliseCalendar(&year, &month, &newDay, &hour, &minute, &second);
+  day = static_cast<int>(std::clamp<long long>(newDay, INT_MIN, INT_MAX));
 
   Command(GetString("%s:NAV:SIM:DATE %d,%d,%d", prefix.c_str(), year, month, day));
   Command(GetString("%s:NAV:SIM:TIME %d,%d,%f", prefix.c_str(), hour, minute,
