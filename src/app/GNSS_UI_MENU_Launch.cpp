@@ -41,8 +41,15 @@ void RunBasicLocalizationTest() {
 void RunMovingReceiverTest() {
   StdWrite("Moving receiver test: the test procedure is not built yet.\n");
 }
+void RunScopeCapture() { StdWrite("Oscilloscope capture: the capture is not built yet.\n"); }
+
+// Test 011: one waveform from the oscilloscope, then (once the operator has
+// acknowledged the connection) the basic localization test.
 void RunScopeCaptureAndBasicTest() {
-  StdWrite("Oscilloscope capture and basic localization test: not built yet.\n");
+  RunScopeCapture();
+  MessagePopup("Basic Localization",
+               "Connected to QARN...\nRunning basic localization looping test...");
+  RunBasicLocalizationTest();
 }
 
 // Every step runs whatever the one before it did: an abort ends only the test

@@ -147,7 +147,12 @@ TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
        "Absolute power with ZEL: Connected to QARN & ZEL...\nRunning absolute power test...\n",
        {},
        false},
-      {"MAIN_RUN011", identification + "\n", {}, false},
+      // Headless, the message box that follows the capture is printed as
+      // "<title>: <text>".
+      {"MAIN_RUN011",
+       identification + "\n",
+       {"Basic Localization: Connected to QARN...\nRunning basic localization looping test...\n"},
+       false},
       {"MAIN_RUN012", "SEMI-AUTO: Connected to QARN...\nRunning SEMI-AUTO test...\n", {}, false},
       {"MAIN_RUNSEQ",
        "Connected to QARN...\nRunning basic localization looping test...\n",
