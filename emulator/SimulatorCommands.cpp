@@ -27,6 +27,10 @@ std::string FormatPosition(const GeoPosition& p) {
   return Format("%.8f,%.8f,%.3f", p.longitude, p.latitude, p.altitude);
 }
 
+// A value shown with three decimals that would round up to `limit` (second
+// 60, time of week 604800) is shown as the last millisecond below it.
+double BelowRollOver(double value, double limit) { return std::min(value, limit - 0.001); }
+
 GnssSystem SystemOfChoice(const std::string& choice) {
   if (choice == "GALILEO") return GnssSystem::Galileo;
   if (choice == "GLONASS") return GnssSystem::Glonass;
@@ -303,8 +307,9 @@ class SimulatorCommands {
       }
       model_.SetTimeOfWeek(*tow);
     });
-    Baseband(":NAVigation:SIMulation:TOW?",
-             [this](ScpiCall& c) { c.Reply(Format("%.3f", model_.TimeOfWeekNow())); });
+    Baseband(":NAVigation:SIMulation:TOW?", [this](ScpiCall& c) {
+      c.Reply(Format("%.3f", BelowRollOver(model_.TimeOfWeekNow(), kSecondsPerWeek)));
+    });
     Baseband(":NAVigation:SIMulation:DATE", [this](ScpiCall& c) {
       auto year = c.Integer(0);
       auto month = year ? c.Integer(1) : std::nullopt;
@@ -330,7 +335,7 @@ class SimulatorCommands {
     });
     Baseband(":NAVigation:SIMulation:TIME?", [this](ScpiCall& c) {
       const CalendarTime t = model_.UtcNow();
-      c.Reply(Format("%d,%d,%.3f", t.hour, t.minute, t.second));
+      c.Reply(Format("%d,%d,%.3f", t.hour, t.minute, BelowRollOver(t.second, 60.0)));
     });
   }
 

@@ -193,6 +193,16 @@ TEST(SimulationTime, WeekAndTimeOfWeekAndTheUtcCalendarAgree) {
   EXPECT_EQ(lab.NextError(), "-222,\"Data out of range\"");
 }
 
+// A second a hair short of the next one is not shown as second 60.
+TEST(SimulationTime, SecondsAnsweredBelowSixty) {
+  Lab lab(1.0e9);  // the clock stands still for the test
+  lab.Run("SOUR:BB:GLONASS:NAV:SIM:DATE 2014,1,10;TIME 12,59,59.9996");
+  EXPECT_EQ(lab.Run("SOUR:BB:GLONASS:NAV:SIM:TIME?"), "12,59,59.999");
+  lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM 1780;TOW 604799.9996");
+  EXPECT_EQ(lab.Run("SOUR:BB:GPS:NAV:SIM:TOW?"), "604799.999");
+  EXPECT_EQ(lab.NextError(), kNoError);
+}
+
 TEST(SimulationTime, RunsAtTheLabsPace) {
   Lab lab(0.05);  // twenty times as fast
   lab.Run("SOUR:BB:GPS:NAV:SIM:WNUM 1780;TOW 604799");
