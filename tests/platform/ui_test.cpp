@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/ui_internal.h"
 
 namespace {
@@ -306,6 +307,18 @@ TEST_F(PanelLayer, EventLoopEndsWithTheQuitStatus) {
   EXPECT_FALSE(IsQuitPending());
   QuitUserInterface(4);  // before the loop runs: it returns at once
   EXPECT_EQ(RunUserInterface(), 4);
+}
+
+// The run panels' abort buttons only run inside a wait: a wait lets pending
+// events run, a wait of 0 or less returns before any does.
+TEST_F(PanelLayer, WaitSecondsRunsPendingEventsUnlessNothingIsWaited) {
+  int runs = 0;
+  PostDeferredCall([](void* counter) { ++*static_cast<int*>(counter); }, &runs);
+  WaitSeconds(0.0);
+  WaitSeconds(-1.0);
+  EXPECT_EQ(runs, 0);
+  WaitSeconds(0.01);
+  EXPECT_EQ(runs, 1);
 }
 
 TEST_F(PanelLayer, HeadlessMessagePopupPrintsTitleAndText) {
