@@ -94,12 +94,22 @@ void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog) {
   static const char* const kErrorQuery = "SYST:ERR?;*opc?";
   char answer[kQueryAnswerSize];
   My_Query(session, kErrorQuery, answer);
+  int entries = 1;
   while (std::strstr(answer, "No error") == nullptr) {
     const std::string line = std::string("DUT INFO ERR:") + answer + "\n";
     LogProgressHtml(line.c_str(), GetColorHtml("red", line.c_str()), htmlLog);
     // Silence would otherwise be asked again after every time-out, forever.
     if (answer[0] == '\0') break;
+    // So would an instrument that never reports an empty queue.
+    if (entries == kErrorQueueReadLimit) {
+      const char* const warning = GetString(
+          "DUT INFO ERR: error queue not empty after %d entries; not read further\n", entries);
+      const std::string text(warning);
+      LogProgressHtml(text.c_str(), GetColorHtml("orange", text.c_str()), htmlLog);
+      break;
+    }
     My_Query(session, kErrorQuery, answer);
+    ++entries;
   }
 }
 

@@ -41,8 +41,11 @@ int My_QueryDouble(ViSession session, const char* query, double* value);
 
 // Reads the simulator's error queue into the progress log (red in `htmlLog`)
 // until an answer contains "No error". An empty answer (the simulator stopped
-// answering) is logged once and ends the loop.
+// answering) is logged once and ends the loop; so does a queue that is still
+// not empty after kErrorQueueReadLimit entries, with a warning (orange).
 void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog);
+// Far more entries than an instrument's error queue holds.
+inline constexpr int kErrorQueueReadLimit = 256;
 
 // Leading number of a text as atoi / atof read it (leading white space, an
 // optional sign, then the number; 0 without one), whatever the C locale.

@@ -188,4 +188,28 @@ TEST_F(ScpiHelpers, SilentSimulatorEndsTheErrorQueueReadWithOneEntry) {
   EXPECT_EQ(peer.Messages(), std::vector<std::string>{"SYST:ERR?;*opc?"});
 }
 
+// A simulator whose every answer is an entry (it never says "No error") does
+// not keep the test reading its error queue for ever.
+TEST_F(ScpiHelpers, EndlessErrorQueueReadStopsWithAWarning) {
+  RecordingPeer peer(ReplyWith("-300,\"Device-specific error\";1\n"));
+  const ViSession session = OpenPeerSession(peer, 2000);
+  std::FILE* html = std::tmpfile();
+  CaptureStdout();
+  CheckSimulatorErrors(session, html);
+  const std::string screen = WithoutStamps(GetCapturedStdout());
+  const std::string file = WithoutStamps(ReadFile(html));
+  std::fclose(html);
+
+  const std::size_t asked = peer.Messages().size();
+  EXPECT_EQ(asked, static_cast<std::size_t>(kErrorQueueReadLimit));
+  const std::string entry = "DUT INFO ERR:-300,\"Device-specific error\";1\n\n";
+  std::string entries;
+  for (std::size_t i = 0; i < asked; ++i) entries += entry;
+  ASSERT_TRUE(screen.starts_with(entries)) << screen.substr(0, 200);
+  const std::string warning = screen.substr(entries.size());
+  EXPECT_NE(warning.find("error queue"), std::string::npos) << warning;
+  EXPECT_TRUE(file.ends_with("<font color='orange'>" + warning + "</font><br>"))
+      << file.substr(0, 200);
+}
+
 }  // namespace
