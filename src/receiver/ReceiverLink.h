@@ -36,7 +36,7 @@ struct HexMessage {
   std::vector<unsigned char> bytes;
   bool endedBySemicolon = false;
 };
-// Splits a command text into messages. A token is "0x" and the three
+// Splits a command text into messages. A token is "0x" and the two
 // characters after it read as strtol base 16 reads them (0xB5 is 181, "0xB,"
 // is 11), low 8 bits kept; the scan goes on 4 characters further, or at a
 // ";" among them. Anything else is skipped.
