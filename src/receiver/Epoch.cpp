@@ -73,7 +73,10 @@ EpochOutcome DecodeGsaChain(EpochCursor& e, int& cursor) {
   int position = cursor;
   for (;;) {
     const int lineEnd = e.LineEnd(position);
-    if (lineEnd == kNotFound) return EpochOutcome::kMissingLineEnd;
+    if (lineEnd == kNotFound) {
+      e.state.gsaCount = slot;  // what the sentences before it counted
+      return EpochOutcome::kMissingLineEnd;
+    }
     {
       CutSentence cut(e.data, lineEnd);
       slot = GPGSAParser_Status(e.data + position, e.status, slot);

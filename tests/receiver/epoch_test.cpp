@@ -188,6 +188,15 @@ TEST(EpochDecode, MalformedSentences) {
   EXPECT_EQ(longLine.outcome, EpochOutcome::kDecoded);
   EXPECT_TRUE(longLine.state.dateSeen);
 
+  // A GSA chain whose second sentence has no line end: the used count is the
+  // one of the sentence decoded, as in usedCount.
+  std::string cutChain = Gga(1) + Gsa(3, {5, 12}, "GN") + Gsa(3, {65, 70}, "GN");
+  cutChain.resize(cutChain.size() - 2);
+  const Decoded chain = DecodeOne(cutChain);
+  EXPECT_EQ(chain.outcome, EpochOutcome::kMissingLineEnd);
+  EXPECT_EQ(chain.status.usedCount, 2);
+  EXPECT_EQ(chain.state.gsaCount, 2);
+
   // Truncated sentences at the very end of the epoch.
   for (const char* tail : {"$", "$G", "$GPGS", "$GPGSV", "$GPGSV,1"}) {
     const Decoded d = DecodeOne(Gga(1) + tail);
