@@ -355,6 +355,24 @@ TEST(StationMessages, EveryCommandIsAcceptedAndEveryAnswerHasItsShape) {
   Lab lab;
   const char* const commands[] = {
       "*rst;*opc?",
+      // Galileo or GLONASS as the primary system heads the same commands.
+      "SOUR:BB:GAL:POWER:REF -120",
+      "SOUR:BB:GLONASS:LOC:SELect \"User Defined\"",
+      "SOUR:BB:GAL:LOC:COORdinates:DECimal -8.250000,47.123457,500.4",
+      "SOUR:BB:GLONASS:SAT:COUNT 4",
+      "SOUR:BB:GAL:GOConstellation",
+      "SOUR:BB:GLONASS:SAT2:STAT ON",
+      "SOUR:BB:GLONASS:SAT4:STAT OFF",
+      "SOUR:BB:GAL:NAV:SIM:WNUM 1779",
+      "SOUR:BB:GAL:NAV:SIM:TOW 604795",
+      "SOUR:BB:GLONASS:NAV:SIM:DATE 2014,2,28",
+      "SOUR:BB:GLONASS:NAV:SIM:TIME 23,59,40.000000",
+      "SOUR:BB:GAL:SAT3:STAN GAL",
+      "SOUR:BB:GAL:SAT3:SVID 36",
+      "SOUR:BB:GLONASS:SAT2:STAN GLON",
+      "SOUR:BB:GLONASS:SAT2:SVID 24",
+      "SOUR:BB:GAL:STAT ON",
+      "SOUR:BB:GLONASS:TRIG:EXEC",
       "SOUR:FREQ 1.57542GHz",
       "SOUR:FREQ 1.602GHz",
       "SOUR:POW:LEV:IMM:AMPL -105.000000dBm",
@@ -424,6 +442,7 @@ TEST(StationMessages, EveryCommandIsAcceptedAndEveryAnswerHasItsShape) {
       3);
   EXPECT_DOUBLE_EQ(x, 11.5);
   EXPECT_DOUBLE_EQ(y, 48.1);
+  EXPECT_NE(lab.Run("*idn?"), "<none>");
   EXPECT_THAT(lab.Run("SYST:ERR?;*opc?"), ::testing::HasSubstr("No error"));
   EXPECT_EQ(lab.Model().RadiatedSystems().size(), 3u);
 }
