@@ -66,7 +66,8 @@ void ShiftWeekTime(const std::string& prefix, double offsetSeconds) {
   const double s = timeOfWeek + offsetSeconds;
   double weeks = std::floor(s / kSecondsPerWeek);
   double newTimeOfWeek = s - kSecondsPerWeek * weeks;
-  // Rounding can land a hair's breadth below zero on exactly one week.
+  // A sum a hair below a week boundary falls in the week before it, yet the
+  // subtraction can round up to a whole week: that is the next week's start.
   if (newTimeOfWeek >= kSecondsPerWeek) {
     newTimeOfWeek -= kSecondsPerWeek;
     weeks += 1.0;

@@ -192,6 +192,8 @@ TEST(ScenarioSetupTable, SimulationTimeShift) {
        gpsQueries + Lines{"SOUR:BB:GPS:NAV:SIM:WNUM 1779", "SOUR:BB:GPS:NAV:SIM:TOW 604795"}},
       {"several weeks, fraction dropped", gps, week("1780.0", "100.9"), 3 * 604800.0 + 0.5,
        gpsQueries + Lines{"SOUR:BB:GPS:NAV:SIM:WNUM 1783", "SOUR:BB:GPS:NAV:SIM:TOW 101"}},
+      {"a hair below the week start", gps, week("1780", "0"), -1e-12,
+       gpsQueries + Lines{"SOUR:BB:GPS:NAV:SIM:WNUM 1780", "SOUR:BB:GPS:NAV:SIM:TOW 0"}},
       {"replies that are not numbers count as 0", galileo, week("busy", ""), 30.0,
        Lines{"SOUR:BB:GAL:NAV:SIM:WNUM?", "SOUR:BB:GAL:NAV:SIM:TOW?", "SOUR:BB:GAL:NAV:SIM:WNUM 0",
              "SOUR:BB:GAL:NAV:SIM:TOW 30"}},
