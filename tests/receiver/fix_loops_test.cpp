@@ -8,9 +8,11 @@
 
 #include "nmea_text.h"
 #include "platform/clock.h"
+#include "platform/ui.h"
 #include "pty_pair.h"
 #include "receiver/FixAcquisition.h"
 #include "receiver/ReceiverLink.h"
+#include "tests/support/HeadlessRuntime.h"
 
 using namespace nmeatext;
 
@@ -134,6 +136,28 @@ TEST_F(FixLoopTest, LoopsReturnWhenThePortVanishes) {
   int inView = 0;
   EXPECT_EQ(Next(&out, &inView), 0);
   EXPECT_EQ(Count(out, "ReadFile failed with error no "), 1) << out;
+}
+
+TEST_F(FixLoopTest, AbortPressedDuringAWaitEndsBothLoops) {
+  // The abort button runs inside the loops' waits, as a posted callback does.
+  ASSERT_TRUE(StartHeadlessRuntimeOnce("receiver_port_tests"));
+  const auto pressAbort = [](void* flag) { *static_cast<int*>(flag) = 1; };
+  std::string out;
+
+  // A receiver that never completes an epoch: without the abort the wait
+  // would run its full 20 s.
+  ScriptedReceiver rx(pty_, [](int i, const std::string&) { return i == 1 ? Gga(1) : ""; });
+  ASSERT_EQ(PostDeferredCall(pressAbort, &abort_), 0);
+  EXPECT_LT(Wait(&out), status_.maxFixSeconds);
+  rx.Stop();
+
+  // Silent receiver: the call ends at the next pass, without the time-out.
+  abort_ = 0;
+  ASSERT_EQ(PostDeferredCall(pressAbort, &abort_), 0);
+  int inView = 0;
+  EXPECT_EQ(Next(&out, &inView), 0);
+  EXPECT_EQ(inView, -1);
+  EXPECT_EQ(out.find(kTimeoutMessage), std::string::npos) << out;
 }
 
 TEST_F(FixLoopTest, ReadNextFixTakesOneBufferedEpochPerCall) {
