@@ -183,14 +183,17 @@ void AssignSystemSatellites(const std::string& prefix, const SystemRow& system,
 
     while (cursor <= kSatelliteSlots && claimed[cursor]) ++cursor;
 
+    // Only the managed slots are searched: asking an instrument about a slot
+    // it does not have costs the session's whole time-out per query.
     bool placed = false;
-    for (int slot = 1; slot <= totalSatellites; ++slot) {
+    const int searched = std::min(totalSatellites, kSatelliteSlots);
+    for (int slot = 1; slot <= searched; ++slot) {
       int slotSvid = 0;
       My_QueryInt(SimulatorSession, GetString("%s:SAT%d:SVID?", prefix.c_str(), slot), &slotSvid);
       char standard[kQueryAnswerSize];
       My_Query(SimulatorSession, GetString("%s:SAT%d:STAN?", prefix.c_str(), slot), standard);
       if (slotSvid == svid && std::strncmp(standard, system.comparedTag, 3) == 0) {
-        if (slot <= kSatelliteSlots) claimed[slot] = true;
+        claimed[slot] = true;
         placed = true;
         break;
       }
@@ -336,7 +339,8 @@ void AssignSatellites(const PrimarySystem& primary, const ConstellationRequest& 
 }
 
 void SelectPCodeSignals(const std::string& prefix, int totalSatellites) {
-  for (int slot = 1; slot <= totalSatellites; ++slot) {
+  const int slots = std::min(totalSatellites, kSatelliteSlots);
+  for (int slot = 1; slot <= slots; ++slot) {
     char standard[kQueryAnswerSize];
     My_Query(SimulatorSession, GetString("%s:SAT%d:STAN?", prefix.c_str(), slot), standard);
     if (std::strncmp(standard, "GPS", 3) == 0) {

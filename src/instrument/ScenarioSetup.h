@@ -52,6 +52,7 @@ void SetupLocation(const GeoPoint& point, int totalSatellites, const std::string
 void SetupSatelliteCount(int count, const std::string& prefix);
 void EnableHybrid(const PrimarySystem& primary, const ConstellationRequest& request);
 void ShiftSimulationTime(const PrimarySystem& primary, double offsetSeconds);
+// Both search and query slots 1 to min(total, kSatelliteSlots) only.
 void AssignSatellites(const PrimarySystem& primary, const ConstellationRequest& request);
 void SelectPCodeSignals(const std::string& prefix, int totalSatellites);
 void StartSimulation(const std::string& prefix);

@@ -308,6 +308,23 @@ TEST_F(ScenarioSetup, ListsBeyondThirtyTwoSlotsStopAtTheLastSlot) {
   EXPECT_EQ(commands.back(), "SOUR:BB:GPS:SAT32:SVID 32");
   EXPECT_NE(screen.find("SVID 33"), std::string::npos) << screen;
   EXPECT_NE(screen.find("SVID 34"), std::string::npos) << screen;
+  // Slots past 32 are never asked about: an instrument without them would
+  // leave every such query to its 50 s time-out.
+  for (const std::string& message : peer->Messages()) {
+    EXPECT_EQ(message.find("SAT33"), std::string::npos) << message;
+    EXPECT_EQ(message.find("SAT34"), std::string::npos) << message;
+  }
+}
+
+TEST_F(ScenarioSetup, PCodeSelectionAsksOnlyTheManagedSlots) {
+  Connect();
+  SelectPCodeSignals(kGpsPrefix, 34);
+  int asked = 0;
+  for (const std::string& message : peer->Messages()) {
+    if (message.find(":STAN?") != std::string::npos) ++asked;
+    EXPECT_EQ(message.find("SAT33"), std::string::npos) << message;
+  }
+  EXPECT_EQ(asked, 32);
 }
 
 TEST(ScenarioSetupTable, ReferencePowerFromTheLevelOffsetText) {
