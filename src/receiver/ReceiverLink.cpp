@@ -20,7 +20,6 @@ namespace {
 constexpr double kMessagePauseSeconds = 0.1;
 constexpr double kAfterOpenSeconds = 1.0;
 constexpr double kAfterInitSeconds = 3.0;
-constexpr std::size_t kHexTokenLength = 4;  // "0x" and two digits
 
 void LogStatusF(const char* format, int value) {
   char line[128];
@@ -88,33 +87,6 @@ int OpenReceiverPortOn(int comPort) {
 void CloseReceiverPort() {
   if (ReceiverPort != kInvalidSerialHandle) SerialClose(ReceiverPort);
   ReceiverPort = kInvalidSerialHandle;
-}
-
-std::vector<HexMessage> SplitHexCommands(std::string_view text) {
-  std::vector<HexMessage> messages;
-  HexMessage current;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == ';') {
-      current.endedBySemicolon = true;
-      messages.push_back(std::move(current));
-      current = HexMessage{};
-      ++i;
-    } else if (text.compare(i, 2, "0x") == 0) {
-      char token[kHexTokenLength + 1] = {};
-      text.copy(token, kHexTokenLength, i);
-      current.bytes.push_back(static_cast<unsigned char>(std::strtol(token, nullptr, 16) & 0xFF));
-      // A one-digit token right before ";" must not swallow the separator.
-      const std::size_t separator = text.find(';', i + 2);
-      i += (separator != std::string_view::npos && separator < i + kHexTokenLength)
-               ? separator - i
-               : kHexTokenLength;
-    } else {
-      ++i;
-    }
-  }
-  if (!current.bytes.empty()) messages.push_back(std::move(current));
-  return messages;
 }
 
 int SendHexCommands(std::string_view text) {

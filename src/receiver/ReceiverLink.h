@@ -3,7 +3,8 @@
 #pragma once
 
 #include <string_view>
-#include <vector>
+
+#include "receiver/HexCommands.h"
 
 // The one open serial handle to the receiver, valid from a successful
 // OpenReceiverPort until CloseReceiverPort.
@@ -30,17 +31,6 @@ int OpenReceiverPortOn(int comPort);
 // Closes ReceiverPort (if open) and marks it closed.
 void CloseReceiverPort();
 
-// One message of a command text: its bytes and whether a ";" ended it (then a
-// 0.1 s pause follows the write).
-struct HexMessage {
-  std::vector<unsigned char> bytes;
-  bool endedBySemicolon = false;
-};
-// Splits a command text into messages. A token is "0x" and the two
-// characters after it read as strtol base 16 reads them (0xB5 is 181, "0xB,"
-// is 11), low 8 bits kept; the scan goes on 4 characters further, or at a
-// ";" among them. Anything else is skipped.
-std::vector<HexMessage> SplitHexCommands(std::string_view text);
 // Writes each message with one write (an empty one writes nothing), pausing
 // 0.1 s after each ";". Returns 1 when every write succeeded, else 0; a failed
 // write does not stop the rest.
