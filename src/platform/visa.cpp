@@ -2,6 +2,7 @@
 // are carried out here with POSIX sockets; each session owns its descriptor,
 // and every wait is a poll bounded by the session's time-out.
 #include "platform/visa.h"
+#include "platform/visa_scan.h"
 
 #include <fcntl.h>
 #include <locale.h>
@@ -43,8 +44,6 @@ constexpr size_t kReceiveChunk = 16 * 1024;
 // Input held unread in a session (answers we were not asked for yet); beyond
 // this the session stops taking more from the socket until it is read.
 constexpr size_t kMaxBufferedInput = 1024 * 1024;
-// "%t" and "%s" destinations hold 1024 bytes (visa.h): 1023 and the NUL.
-constexpr size_t kFormattedTextCapacity = 1024;
 // The longest answer viScanf gathers before parsing; a longer message is cut
 // here and its remainder is discarded with it.
 constexpr size_t kMaxScannedMessage = 64 * 1024;
@@ -441,88 +440,6 @@ ViStatus ReadMessage(SessionRecord& record, std::string* message, size_t maxByte
     if (status == VI_SUCCESS) return VI_SUCCESS;  // LF seen
     if (message->size() >= maxBytes) discarding = true;
   }
-}
-
-void CopyText(std::string_view text, char* destination) {
-  const size_t n = std::min(text.size(), kFormattedTextCapacity - 1);
-  std::memcpy(destination, text.data(), n);
-  destination[n] = '\0';
-}
-
-// Parses `message` by `format` (the subset visa.h lists) into the va_list's
-// destinations.
-ViStatus ScanMessage(const std::string& message, const char* format, va_list args) {
-  size_t in = 0;
-  const auto skipSpace = [&] {
-    while (in < message.size() && std::isspace(static_cast<unsigned char>(message[in]))) ++in;
-  };
-  for (const char* f = format; *f; ++f) {
-    if (std::isspace(static_cast<unsigned char>(*f))) {
-      skipSpace();
-      continue;
-    }
-    if (*f != '%') {
-      if (in >= message.size() || message[in] != *f) return VI_ERROR_INV_FMT;
-      ++in;
-      continue;
-    }
-    ++f;
-    bool isLong = false;
-    if (*f == 'l') {
-      isLong = true;
-      ++f;
-    }
-    switch (*f) {
-      case 't':
-        CopyText(std::string_view(message).substr(in), va_arg(args, char*));
-        in = message.size();
-        break;
-      case 's': {
-        skipSpace();
-        size_t end = in;
-        while (end < message.size() && !std::isspace(static_cast<unsigned char>(message[end])))
-          ++end;
-        if (end == in) return VI_ERROR_INV_FMT;
-        CopyText(std::string_view(message).substr(in, end - in), va_arg(args, char*));
-        in = end;
-        break;
-      }
-      case 'd': {
-        skipSpace();
-        size_t start = in;
-        if (start < message.size() && message[start] == '+') ++start;
-        long value = 0;
-        const auto [end, ec] =
-            std::from_chars(message.data() + start, message.data() + message.size(), value);
-        if (ec != std::errc()) return VI_ERROR_INV_FMT;
-        in = static_cast<size_t>(end - message.data());
-        if (isLong)
-          *va_arg(args, long*) = value;
-        else
-          *va_arg(args, int*) = static_cast<int>(value);
-        break;
-      }
-      case 'f': {
-        skipSpace();
-        size_t start = in;
-        if (start < message.size() && message[start] == '+') ++start;
-        double value = 0.0;
-        // from_chars reads in the C locale whatever the process's locale.
-        const auto [end, ec] =
-            std::from_chars(message.data() + start, message.data() + message.size(), value);
-        if (ec != std::errc()) return VI_ERROR_INV_FMT;
-        in = static_cast<size_t>(end - message.data());
-        if (isLong)
-          *va_arg(args, double*) = value;
-        else
-          *va_arg(args, float*) = static_cast<float>(value);
-        break;
-      }
-      default:
-        return VI_ERROR_INV_FMT;
-    }
-  }
-  return VI_SUCCESS;
 }
 
 ViStatus ScanSession(SessionRecord& record, const char* format, va_list args) {
