@@ -4,7 +4,7 @@
 //   bench_nmea                       Google Benchmark run (ns_per_sentence)
 //   bench_nmea --once [passes]       decode the mix `passes` times (default 1)
 //                                    in DecodeCorpusPass, for instruction counts:
-//   valgrind --tool=callgrind --toggle-collect='DecodeCorpusPass*' bench_nmea --once 10
+//   valgrind --tool=callgrind --toggle-collect='*DecodeCorpusPass*' bench_nmea --once 10
 //
 // Input: nmea-corpus/bench-corpus.nmea from the shared folder when present,
 // otherwise a generated stream with the same mix of types.
