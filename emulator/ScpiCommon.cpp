@@ -122,4 +122,19 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
         [](ScpiCall& c) { c.Reply(FormatNumber(c.Instrument().Model().TimeScale())); });
 }
 
+std::string Printable(const char* data, std::size_t size) {
+  std::string shown;
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto c = static_cast<unsigned char>(data[i]);
+    if (c >= 0x20 && c < 0x7f) {
+      shown += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
 }  // namespace emu

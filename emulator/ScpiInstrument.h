@@ -209,4 +209,8 @@ void RegisterCommonCommands(ScpiInstrument& instrument);
 void RegisterSimulatorCommands(ScpiInstrument& instrument,
                                const std::string& storageRoot = "qarn-storage");
 
+// Bytes as a transcript shows them: printable ASCII as it is, every other
+// byte as \xHH, so that one message stays one line.
+std::string Printable(const char* data, std::size_t size);
+
 }  // namespace emu

@@ -150,18 +150,8 @@ void ScpiConnection::Send(const std::string& answer, bool lineFeed) {
 void ScpiConnection::Log(const char* direction, const QByteArray& text) const {
   // Non-printable bytes are shown as \xHH so that the transcript stays one
   // line per message.
-  std::string shown;
   const qsizetype limit = std::min<qsizetype>(text.size(), 512);
-  for (qsizetype i = 0; i < limit; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7f) {
-      shown += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      shown += hex;
-    }
-  }
+  std::string shown = Printable(text.constData(), static_cast<std::size_t>(limit));
   if (text.size() > limit) shown += "...";
   std::printf("[%d] %s %s\n", id_, direction, shown.c_str());
   std::fflush(stdout);

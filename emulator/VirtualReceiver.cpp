@@ -103,21 +103,6 @@ double GeoidSeparation(double latitude, double longitude) {
   return 30.0 * std::cos(phi) * std::sin(lambda + 0.5) + 15.0 * std::sin(2.0 * phi) - 5.0;
 }
 
-std::string Printable(const char* data, std::size_t size) {
-  std::string shown;
-  for (std::size_t i = 0; i < size; ++i) {
-    const auto c = static_cast<unsigned char>(data[i]);
-    if (c >= 0x20 && c < 0x7f) {
-      shown += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      shown += hex;
-    }
-  }
-  return shown;
-}
-
 }  // namespace
 
 VirtualReceiver::VirtualReceiver(SimulatorModel& model, VirtualReceiverOptions options)
