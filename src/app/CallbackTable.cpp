@@ -3,8 +3,8 @@
 #include <iterator>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
-#include "ui/GNSS_UI_MENU.h"
 
 void RegisterSystemCallbacks() {
   static const CallbackEntry kCallbacks[] = {

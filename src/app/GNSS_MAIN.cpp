@@ -9,12 +9,12 @@
 
 #include "app/GNSS_UI_MENU.h"
 #include "geo/Geo.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
-#include "ui/GNSS_UI_MENU.h"
 
 namespace {
 

@@ -1,9 +1,5 @@
 // CONFIG.INI between the file and the main panel, and the receiver profile
 // editor on the RECEIVER page.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -14,11 +10,12 @@
 
 #include "app/GNSS_UI_MENU.h"
 #include "app/GNSS_UI_MENU_ConfigFile.h"
+#include "panels/GNSS_UI_MENU_uir.h"
+#include "platform/files.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
-#include "ui/GNSS_UI_MENU.h"
 
 namespace {
 
@@ -122,65 +119,10 @@ void StoreEditorIntoProfile(int receiverPage, ReceiverProfile& profile) {
 // Reads the file into the load. Missing, unreadable or not a regular file (a
 // directory, a pipe that would block): read as empty, without a word.
 void ReadConfigFile(const char* path, ConfigLoad& load) {
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-    std::string chunk(kConfigReadChunk, '\0');
-    std::size_t total = 0;
-    while (total < kConfigFileReadMax) {
-      const ssize_t got =
-          ::read(fd, chunk.data(), std::min(chunk.size(), kConfigFileReadMax - total));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      FeedConfigBytes(load, std::string_view(chunk.data(), static_cast<std::size_t>(got)));
-      total += static_cast<std::size_t>(got);
-    }
-    FinishConfigBytes(load);
-  }
-  ::close(fd);
-}
-
-// Writes `text` to a temporary file beside `path` and renames it into place,
-// so that a failed save leaves the old file whole. A symbolic link stays a
-// link: the file it points to is replaced. Returns 0 or the errno of the
-// failing step.
-int ReplaceFileContents(const char* path, std::string_view text) {
-  std::string target = path;
-  struct stat linkStatus {};
-  if (::lstat(path, &linkStatus) == 0 && S_ISLNK(linkStatus.st_mode)) {
-    if (char* resolved = ::realpath(path, nullptr)) {
-      target = resolved;
-      std::free(resolved);
-    }
-  }
-  const std::string temporary = target + ".tmp";
-
-  // A stale temporary file from an interrupted save goes first; anything that
-  // cannot be removed (a directory) makes the save fail below.
-  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) return errno;
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return errno;
-  struct stat oldStatus {};
-  if (::stat(target.c_str(), &oldStatus) == 0 && S_ISREG(oldStatus.st_mode)) {
-    ::fchmod(fd, oldStatus.st_mode & 07777);  // keep the old file's permissions
-  }
-
-  int error = 0;
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      error = written < 0 ? errno : EIO;
-      break;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) ::unlink(temporary.c_str());
-  return error;
+  ReadFileChunks(
+      path, kConfigFileReadMax, kConfigReadChunk,
+      [&load](std::string_view piece) { FeedConfigBytes(load, piece); }, nullptr);
+  FinishConfigBytes(load);  // a last line without its line end
 }
 
 }  // namespace
@@ -197,7 +139,7 @@ void SaveConfig() {
           kMovingRowFieldCount);
 
   const std::string text = FormatConfigFile(settings, ReceiverProfiles);
-  if (const int error = ReplaceFileContents(kConfigFileName, text); error != 0) {
+  if (const int error = WriteFileAtomically(kConfigFileName, text); error != 0) {
     StdPrintf("Error: Could not save INI file (%d)!\n", 0);
     StdPrintf("The following error occurred: %s\n", std::strerror(error));
   }

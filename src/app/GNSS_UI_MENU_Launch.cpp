@@ -11,13 +11,14 @@
 #include "app/GNSS_UI_MENU.h"
 #include "instrument/DUT_IP_Control.h"
 #include "instrument/ScenarioSetup.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
 #include "platform/visa.h"
+#include "procedures/X47_GNSS.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
-#include "ui/GNSS_UI_MENU.h"
 
 namespace {
 
@@ -26,36 +27,10 @@ constexpr std::size_t kLevelOffsetMax = 255;
 // viScanf's "%t" fills at most this many bytes.
 constexpr std::size_t kIdentificationSize = 1024;
 
-// ---- Test procedures --------------------------------------------------------
-// Tests 003, 004, 009, 010 and 012 connect and record like the others, then
-// have nothing to run.
-void RunCarrierPhaseTest() {}
-void RunRelativePowerTest() {}
-void RunAutoHoTest() {}
-void RunAbsolutePowerTest() {}
-void RunSemiAutoTest() {}
-
-void RunBasicLocalizationTest() {
-  StdWrite("Basic localization test: the test procedure is not built yet.\n");
-}
-void RunMovingReceiverTest() {
-  StdWrite("Moving receiver test: the test procedure is not built yet.\n");
-}
-void RunScopeCapture() { StdWrite("Oscilloscope capture: the capture is not built yet.\n"); }
-
-// Test 011: one waveform from the oscilloscope, then (once the operator has
-// acknowledged the connection) the basic localization test.
-void RunScopeCaptureAndBasicTest() {
-  RunScopeCapture();
-  MessagePopup("Basic Localization",
-               "Connected to QARN...\nRunning basic localization looping test...");
-  RunBasicLocalizationTest();
-}
-
 // Every step runs whatever the one before it did: an abort ends only the test
 // that is running (each test clears AbortFlag when it starts).
 void RunTestSequence() {
-  RunBasicLocalizationTest();
+  RunBasicTest();
   StdWrite("Basic test complete.\n");
   StdWrite("Running Moving Receiver test...\n");
   RunMovingReceiverTest();
@@ -96,7 +71,7 @@ constexpr Launch kTest000 = {
     .connectionReport = "Basic Localization: Connected to QARN...\n"
                         "Running basic localization looping test...\n",
     .copiesLevelOffset = true, .resetsSimulator = true,
-    .procedure = RunBasicLocalizationTest};
+    .procedure = RunBasicTest};
 constexpr Launch kTest001 = {
     .failureText = kFailureComma,
     .connectionReport = "Moving Receiver: Connected to QARN...\n"
@@ -132,7 +107,7 @@ constexpr Launch kTest010 = {
 constexpr Launch kTest011 = {
     .failureInMessageBox = true,
     .printsIdentification = true,
-    .procedure = RunScopeCaptureAndBasicTest};
+    .procedure = RunScopeCaptureTest};
 constexpr Launch kTest012 = {
     .failureText = kFailureComma,
     .connectionReport = "SEMI-AUTO: Connected to QARN...\n"

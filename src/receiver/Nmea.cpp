@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "receiver/NmeaNumber.h"
+#include "text/CText.h"
 
 namespace {
 
@@ -57,8 +57,8 @@ Fields SplitFields(const char* sentence, int count) {
   return fields;
 }
 
-int ReadInt(const Field& f) { return NmeaReadInt(f.text, f.length); }
-double ReadDouble(const Field& f) { return NmeaReadDouble(f.text, f.length); }
+int ReadInt(const Field& f) { return ReadIntC(f.text, f.length); }
+double ReadDouble(const Field& f) { return ReadDoubleC(f.text, f.length); }
 
 // ddmm.mmmm (2 degree digits) or dddmm.mmmm (3): minutes / 60 + degrees.
 double ReadDegreesMinutes(const Field& f, std::size_t degreeDigits) {
@@ -156,7 +156,8 @@ int GPGSAParser_Status(const char* sentence, FixStatus& status, int firstSlot) {
     int field;
     double FixStatus::*member;
   };
-  static constexpr DopRow kDops[] = {{14, &FixStatus::pdop}, {15, &FixStatus::hdop}, {16, &FixStatus::vdop}};
+  static constexpr DopRow kDops[] = {
+      {14, &FixStatus::pdop}, {15, &FixStatus::hdop}, {16, &FixStatus::vdop}};
 
   status.fixMode = 0;
   status.usedCount = firstSlot;
@@ -209,8 +210,8 @@ int GPRMCParser(const char* sentence, FixRecord& fix) {
   return 1;
 }
 
-int GPGSVParser(const char* sentence, SatelliteTable& table, int& messageCount,
-                int& messageNumber, int firstSlot) {
+int GPGSVParser(const char* sentence, SatelliteTable& table, int& messageCount, int& messageNumber,
+                int firstSlot) {
   // $--GSV,total,number,inView,prn,elev,azim,cn0,prn,...  (four blocks at most)
   //        0     1      2      3   4    5    6   7
   constexpr int kFirstBlockField = 3;
@@ -232,14 +233,16 @@ int GPGSVParser(const char* sentence, SatelliteTable& table, int& messageCount,
 
   long long carried = 0;
   if (number >= 1 && number <= kLastCarryingMessage) {
-    carried = std::min<long long>(kSatellitesPerGsv,
-                                  static_cast<long long>(inView) - kSatellitesPerGsv * (number - 1));
+    carried = std::min<long long>(
+        kSatellitesPerGsv, static_cast<long long>(inView) - kSatellitesPerGsv * (number - 1));
   }
   for (long long i = 0; i < carried; ++i) {
-    const long long entry = static_cast<long long>(firstSlot) + kSatellitesPerGsv * (number - 1) + i;
+    const long long entry =
+        static_cast<long long>(firstSlot) + kSatellitesPerGsv * (number - 1) + i;
     if (!SlotInRange(entry, kSatelliteTableSize)) continue;  // beyond the table: dropped
     for (const BlockRow& row : kBlock) {
-      const Field& value = f[kFirstBlockField + kSatellitesPerGsv * static_cast<int>(i) + row.offset];
+      const Field& value =
+          f[kFirstBlockField + kSatellitesPerGsv * static_cast<int>(i) + row.offset];
       if (value.present()) table[entry].*row.member = ReadInt(value);
     }
   }

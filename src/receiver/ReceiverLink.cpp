@@ -7,11 +7,8 @@
 #include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/stdio.h"
-#include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "report/ProgressLog.h"
-#include "state/StationState.h"
-#include "ui/GNSS_UI_MENU.h"
 
 int ReceiverPort = kInvalidSerialHandle;
 
@@ -35,13 +32,7 @@ const ReceiverProfile& SelectedProfile() {
 
 }  // namespace
 
-int OpenReceiverPort() {
-  int comPort = 0;
-  GetCtrlVal(MainPanelHandle, MAIN_COMPORT, &comPort);
-  return OpenReceiverPortOn(comPort);
-}
-
-int OpenReceiverPortOn(int comPort) {
+int OpenReceiverPort(int comPort) {
   // A port left open by an earlier run would keep its device locked.
   CloseReceiverPort();
 

@@ -20,14 +20,11 @@ inline constexpr int kLastScannedComPort = 29;
 // XOFF limit the receiver port has always been configured with.
 inline constexpr int kReceiverXoffLimit = 65520;
 
-// Opens the port chosen by MAIN_COMPORT (0: the first of COM2..COM29 that
-// opens) as ReceiverPort, 9,600 baud 8N1. Returns 0 when open and configured,
-// -1 when the configuration failed (also when the one chosen port is absent),
-// -2 when no port of the scan opened.
-int OpenReceiverPort();
-// The same with the port number given (0: the scan) instead of read from the
-// main panel.
-int OpenReceiverPortOn(int comPort);
+// Opens port `comPort` (the operator's MAIN_COMPORT, read by the caller; 0:
+// the first of COM2..COM29 that opens) as ReceiverPort, 9,600 baud 8N1.
+// Returns 0 when open and configured, -1 when the configuration failed (also
+// when the one chosen port is absent), -2 when no port of the scan opened.
+int OpenReceiverPort(int comPort);
 // Closes ReceiverPort (if open) and marks it closed.
 void CloseReceiverPort();
 

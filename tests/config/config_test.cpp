@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
 #include "tests/support/CommaLocale.h"
-#include "ui/GNSS_UI_MENU.h"
 #include "tests/support/HeadlessRuntime.h"
 
 namespace {
@@ -77,9 +77,7 @@ std::vector<std::vector<std::uint8_t>> Messages(const std::string& text) {
 
 class ConfigTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(StartHeadlessRuntimeOnce("config_tests"));
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(StartHeadlessRuntimeOnce("config_tests")); }
 
   void SetUp() override {
     home_ = fs::current_path();

@@ -25,9 +25,9 @@ bool SameBits(const T& a, const T& b) {
 }
 
 bool SameFix(const FixRecord& a, const FixRecord& b) {
-  return SameBits(a.position, b.position) && a.day == b.day && a.month == b.month && a.year == b.year &&
-         a.hour == b.hour && a.minute == b.minute && a.second == b.second && SameBits(a.hdop, b.hdop) &&
-         SameBits(a.vdop, b.vdop);
+  return SameBits(a.position, b.position) && a.day == b.day && a.month == b.month &&
+         a.year == b.year && a.hour == b.hour && a.minute == b.minute && a.second == b.second &&
+         SameBits(a.hdop, b.hdop) && SameBits(a.vdop, b.vdop);
 }
 
 bool SameEntries(const SatelliteTable& a, const SatelliteTable& b) {
@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using FixDecoder = int (*)(const char*, FixRecord&);
   const struct {
     FixDecoder ours, plain;
-  } fixDecoders[] = {{GPGGAParser, reference::Gga}, {GPZDAParser, reference::Zda}, {GPRMCParser, reference::Rmc}};
+  } fixDecoders[] = {
+      {GPGGAParser, reference::Gga}, {GPZDAParser, reference::Zda}, {GPRMCParser, reference::Rmc}};
   for (const auto& decoder : fixDecoders) {
     FixRecord ours = StartFix(), plain = StartFix();
     Require(decoder.ours(sentence, ours) == decoder.plain(sentence, plain));
@@ -89,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ours->inViewCount = plain->inViewCount = 21;
     ours->minSatellites = plain->minSatellites = 4;
     ours->maxFixSeconds = plain->maxFixSeconds = 60;
-    Require(GPGSAParser_Status(sentence, *ours, firstSlot) == reference::Gsa(sentence, *plain, firstSlot));
+    Require(GPGSAParser_Status(sentence, *ours, firstSlot) ==
+            reference::Gsa(sentence, *plain, firstSlot));
     Require(SameBits(ours->pdop, plain->pdop) && SameBits(ours->hdop, plain->hdop) &&
             SameBits(ours->vdop, plain->vdop));
     Require(ours->fixMode == plain->fixMode && ours->usedCount == plain->usedCount &&

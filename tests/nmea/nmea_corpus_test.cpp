@@ -114,7 +114,8 @@ class Checker {
   void Int(int column, long long actual) {
     const std::string& cell = row_.values[column];
     const auto override = overrides_.find(column);
-    const long long expected = override != overrides_.end() ? override->second : std::atoll(cell.c_str());
+    const long long expected =
+        override != overrides_.end() ? override->second : std::atoll(cell.c_str());
     if (cell.empty() || actual != expected) Fail(column, std::to_string(actual));
   }
   void Double(int column, double actual) {
@@ -134,7 +135,8 @@ class Checker {
 
  private:
   void Fail(int column, const std::string& actual) {
-    failures += " v" + std::to_string(column + 1) + "=" + row_.values[column] + " got " + actual + ";";
+    failures +=
+        " v" + std::to_string(column + 1) + "=" + row_.values[column] + " got " + actual + ";";
   }
   const Row& row_;
   std::map<int, long long> overrides_;
@@ -144,7 +146,8 @@ std::string Check(const Row& row, const std::string& sentence) {
   Checker check(row);
   const char* text = sentence.c_str();
   const std::string& notes = row.notes;
-  for (std::size_t at = notes.find("field"); at != std::string::npos; at = notes.find("field", at + 1)) {
+  for (std::size_t at = notes.find("field"); at != std::string::npos;
+       at = notes.find("field", at + 1)) {
     const std::size_t tag = notes.find("_atoi_out_of_int_range", at);
     if (tag == std::string::npos) break;
     const int field = std::atoi(notes.c_str() + at + 5);
@@ -229,8 +232,8 @@ TEST(NmeaRealCorpus, EverySentenceDecodesAsExpected) {
     }
     if (!failure.empty()) {
       ++failed;
-      ADD_FAILURE() << row.file << ":" << row.line << ":" << row.col << " " << row.talker << row.type << failure
-                    << "\n  " << sentence;
+      ADD_FAILURE() << row.file << ":" << row.line << ":" << row.col << " " << row.talker
+                    << row.type << failure << "\n  " << sentence;
     }
   }
   EXPECT_EQ(failed, 0) << "of " << rows.size() << " sentences";

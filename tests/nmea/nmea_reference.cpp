@@ -12,7 +12,9 @@ struct WorkingCopy {
   explicit WorkingCopy(const char* sentence) {
     if (std::strlen(sentence) > 7) std::strncpy(text, sentence + 7, kNmeaWorkingCopySize - 1);
   }
-  bool Get(int index, char (&out)[kNmeaFieldBufferSize]) const { return GetNmeaField(text, out, index) == 1; }
+  bool Get(int index, char (&out)[kNmeaFieldBufferSize]) const {
+    return GetNmeaField(text, out, index) == 1;
+  }
 };
 
 int Atoi(const char* text) {
@@ -45,9 +47,11 @@ int Gga(const char* sentence, FixRecord& fix) {
       minute = Atoi(Part(f, 2, 2).text);
       second = Atoi(Part(f, 4, 2).text);
     }
-    if (copy.Get(1, f)) latitude = std::atof(Part(f, 2, 24).text) / 60.0 + std::atof(Part(f, 0, 2).text);
+    if (copy.Get(1, f))
+      latitude = std::atof(Part(f, 2, 24).text) / 60.0 + std::atof(Part(f, 0, 2).text);
     if (copy.Get(2, f) && f[0] == 'S') latitude = -latitude;
-    if (copy.Get(3, f)) longitude = std::atof(Part(f, 3, 24).text) / 60.0 + std::atof(Part(f, 0, 3).text);
+    if (copy.Get(3, f))
+      longitude = std::atof(Part(f, 3, 24).text) / 60.0 + std::atof(Part(f, 0, 3).text);
     if (copy.Get(4, f) && f[0] == 'W') longitude = -longitude;
     if (copy.Get(5, f)) quality = Atoi(f);
     if (copy.Get(7, f)) fix.hdop = std::atof(f);
@@ -108,7 +112,8 @@ int Rmc(const char* sentence, FixRecord& fix) {
   return 1;
 }
 
-int Gsv(const char* sentence, SatelliteTable& table, int& messageCount, int& messageNumber, int firstSlot) {
+int Gsv(const char* sentence, SatelliteTable& table, int& messageCount, int& messageNumber,
+        int firstSlot) {
   if (!IsType(sentence, "GSV")) return 0;
   const WorkingCopy copy(sentence);
   char f[kNmeaFieldBufferSize];

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/EmulatorProcess.h"
 #include "pty_pair.h"
 #include "receiver/FixAcquisition.h"
 #include "receiver/ReceiverLink.h"
 #include "receiver/ReceiverProfile.h"
+#include "tests/support/EmulatorProcess.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST(EmulatedReceiver, InitialiseWaitFollowAndLoseThePort) {
                                 "SOUR:BB:GPS:STAT ON"}));
 
   testing::internal::CaptureStdout();
-  ASSERT_EQ(OpenReceiverPortOn(3), 0);
+  ASSERT_EQ(OpenReceiverPort(3), 0);
   SetDefaultReceiverProfiles();
   SelectedReceiverType = 0;
   EXPECT_EQ(InitReceiver(0), 1);

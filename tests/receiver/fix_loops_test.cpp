@@ -35,7 +35,7 @@ class FixLoopTest : public ::testing::Test {
   void SetUp() override {
     com_.Link(3, pty_.slavePath());
     testing::internal::CaptureStdout();
-    ASSERT_EQ(OpenReceiverPortOn(3), 0);
+    ASSERT_EQ(OpenReceiverPort(3), 0);
     testing::internal::GetCapturedStdout();
     status_.minSatellites = 4;
     status_.maxFixSeconds = 20;

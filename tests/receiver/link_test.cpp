@@ -23,7 +23,7 @@ class ReceiverPortTest : public ::testing::Test {
   void SetUp() override {
     com_.Link(7, pty_.slavePath());
     testing::internal::CaptureStdout();
-    ASSERT_EQ(OpenReceiverPortOn(7), 0);
+    ASSERT_EQ(OpenReceiverPort(7), 0);
     testing::internal::GetCapturedStdout();
   }
   void TearDown() override { CloseReceiverPort(); }
@@ -174,7 +174,7 @@ TEST(OpenReceiverPort, ScanAndChosenPort) {
     ComDirectory com;
     if (c.linkedPort) com.Link(c.linkedPort, pty.slavePath());
     testing::internal::CaptureStdout();
-    EXPECT_EQ(OpenReceiverPortOn(c.comPort), c.result) << c.name;
+    EXPECT_EQ(OpenReceiverPort(c.comPort), c.result) << c.name;
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(Count(out, "Trying connection to COM port "), c.tries) << c.name;
     EXPECT_EQ(Count(out, "Failed\n"), c.failed) << c.name;

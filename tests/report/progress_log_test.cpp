@@ -5,10 +5,10 @@
 #include <string>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
-#include "ui/GNSS_UI_MENU.h"
 #include "tests/support/HeadlessRuntime.h"
 
 namespace {
@@ -169,9 +169,7 @@ TEST(ReplaceCharTest, ReplacesEveryOccurrenceAndReturnsTheLength) {
 // panel's log box.
 class ProgressLogPanel : public ProgressLog {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(StartHeadlessRuntimeOnce("report_tests"));
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(StartHeadlessRuntimeOnce("report_tests")); }
   void SetUp() override {
     ProgressLog::SetUp();
     main_ = LoadPanel(0, STATION_SOURCE_DIR "/ui/GNSS_UI_MENU.uir", MAINPANEL);

@@ -1,17 +1,19 @@
-#include "receiver/NmeaNumber.h"
+#include "text/CText.h"
+
+#include <locale.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
-#include <stdlib.h>
+#include <string>
 #include <system_error>
 
 namespace {
-
 
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -20,19 +22,58 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // std::from_chars reads differently (hexadecimal, inf/nan, a lone sign or
 // point, values beyond the double range).
 double SlowReadDouble(const char* text, std::size_t length) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  char copy[kNmeaNumberTextMax + 1];
-  std::memcpy(copy, text, length);
-  copy[length] = '\0';
-  if (cLocale == static_cast<locale_t>(0)) return std::strtod(copy, nullptr);
-  return strtod_l(copy, nullptr, cLocale);
+  const locale_t c = CLocale();
+  char stackCopy[kReadDoubleStackMax + 1];
+  std::string heapCopy;
+  char* copy = stackCopy;
+  if (length > kReadDoubleStackMax) {
+    heapCopy.assign(text, length);
+    copy = heapCopy.data();
+  } else {
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+  }
+  if (c == static_cast<locale_t>(0)) return std::strtod(copy, nullptr);
+  return strtod_l(copy, nullptr, c);
 }
 
 }  // namespace
 
-int NmeaReadInt(const char* text, std::size_t length) {
+locale_t CLocale() {
+  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return c;
+}
+
+ScopedCLocale::ScopedCLocale()
+    : previous_(CLocale() != static_cast<locale_t>(0) ? uselocale(CLocale())
+                                                      : static_cast<locale_t>(0)) {}
+
+ScopedCLocale::~ScopedCLocale() {
+  if (previous_ != static_cast<locale_t>(0)) uselocale(previous_);
+}
+
+std::string VFormatC(const char* format, va_list args) {
+  ScopedCLocale c;
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
+std::string FormatC(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = VFormatC(format, args);
+  va_end(args);
+  return text;
+}
+
+int ReadIntC(const char* text, std::size_t length) {
   if (length == 0) return 0;
-  length = std::min(length, kNmeaNumberTextMax);
   const char* p = text;
   const char* const end = text + length;
   while (p < end && IsCSpace(*p)) ++p;
@@ -51,9 +92,8 @@ int NmeaReadInt(const char* text, std::size_t length) {
   return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
-double NmeaReadDouble(const char* text, std::size_t length) {
+double ReadDoubleC(const char* text, std::size_t length) {
   if (length == 0) return 0.0;
-  length = std::min(length, kNmeaNumberTextMax);
   const char* p = text;
   const char* const end = text + length;
   while (p < end && IsCSpace(*p)) ++p;
