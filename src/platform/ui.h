@@ -1,7 +1,7 @@
 // Panels and controls: the user-interface operations the station's procedures
 // call, carried out on Qt 6 Widgets. Panels are Qt Designer XML files loaded
 // with QUiLoader; a control is addressed by (panel handle, control id), where
-// the id comes from the panel's contract header in ui/ (GNSS_UI_MENU.h, ...)
+// the id comes from the panel's contract header in panels/ (GNSS_UI_MENU_uir.h, ...)
 // and maps to the widget whose objectName is the control's name.
 //
 // Nothing outside platform/ includes a Qt header: everything the station needs
@@ -118,6 +118,10 @@ enum UiAttribute {
   ATTR_PEN_COLOR = 5,
   ATTR_PEN_WIDTH = 6,
   ATTR_CTRL_VAL = 7,
+  ATTR_REFRESH_GRAPH = 8,  // graphs: 0 = redraw only on RefreshGraph
+  ATTR_BACK_COLOR = 9,     // numeric indicators: the background colour
+  ATTR_WIDTH = 10,
+  ATTR_HEIGHT = 11,
 };
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char* value);
@@ -133,6 +137,70 @@ int GetLabelFromIndex(int panel, int control, int index, std::string* label);
 int GetCtrlIndex(int panel, int control, int* index);  // -1 when nothing is selected
 int SetCtrlIndex(int panel, int control, int index);
 int DeleteListItem(int panel, int control, int index, int count);
+
+// ---- Graphs (Qt Charts) -------------------------------------------------------
+// Colours are 0xRRGGBB.
+inline constexpr int VAL_BLACK = 0x000000;
+inline constexpr int VAL_RED = 0xFF0000;
+inline constexpr int VAL_GREEN = 0x00FF00;
+inline constexpr int VAL_DK_GREEN = 0x008000;
+inline constexpr int VAL_BLUE = 0x0000FF;
+inline constexpr int VAL_GRAY = 0xA0A0A0;
+inline constexpr int VAL_WHITE = 0xFFFFFF;
+
+// plotHandle -1: every plot of the graph. `refresh`: redraw at once (VAL_IMMEDIATE_DRAW)
+// or with the next redraw (VAL_DELAYED_DRAW).
+inline constexpr int VAL_ALL_OBJECTS = -1;
+inline constexpr int VAL_IMMEDIATE_DRAW = 1;
+inline constexpr int VAL_DELAYED_DRAW = 0;
+int DeleteGraphPlot(int panel, int control, int plotHandle, int refresh);
+// A line from (x1, y1) to (x2, y2) in `color`. Returns a plot handle (> 0) or
+// a negative error. Consecutive lines of one colour that join end to start
+// share one series, so thousands of calls stay cheap.
+int PlotLine(int panel, int control, double x1, double y1, double x2, double y2, int color);
+// ATTR_REFRESH_GRAPH 0: the graph is redrawn only by RefreshGraph from now on.
+int RefreshGraph(int panel, int control);
+
+// ---- Canvases -----------------------------------------------------------------
+// Pixel coordinates, x to the right, y downwards, on a backing image of the
+// widget's size. ATTR_PEN_COLOR and ATTR_PEN_WIDTH set the pen.
+struct Rect {
+  int top, left, height, width;
+};
+struct Point {
+  int x, y;
+};
+inline Rect MakeRect(int top, int left, int height, int width) { return {top, left, height, width}; }
+inline Point MakePoint(int x, int y) { return {x, y}; }
+inline constexpr Rect VAL_ENTIRE_OBJECT = {0, 0, -1, -1};
+int CanvasClear(int panel, int control, Rect rect);
+int CanvasDrawOval(int panel, int control, Rect rect, int drawMode);  // outline only
+inline constexpr int VAL_DRAW_FRAME = 0;
+int CanvasDrawPoint(int panel, int control, Point point);
+
+// ---- Tables (QTableWidget) ----------------------------------------------------
+// Rows and columns are numbered from 1. Cells hold text.
+int InsertTableRows(int panel, int control, int index, int count);  // index -1: at the end
+int DeleteTableRows(int panel, int control, int index, int count);  // count -1: to the end
+int InsertTableColumns(int panel, int control, int index, int count);
+int DeleteTableColumns(int panel, int control, int index, int count);
+int GetNumTableRows(int panel, int control, int* rows);
+int GetNumTableColumns(int panel, int control, int* columns);
+int SetTableCellVal(int panel, int control, int row, int column, const char* text);
+int GetTableCellVal(int panel, int control, int row, int column, std::string* text);
+int SetTableCellBackground(int panel, int control, int row, int column, int color);
+int SetTableRowLabel(int panel, int control, int row, const char* label);
+int SetTableColumnLabel(int panel, int control, int column, const char* label);
+// Re-applies the sizing of rows and columns to their contents.
+int FitTableToContents(int panel, int control);
+
+// ---- Control images -------------------------------------------------------------
+// The image of a control without its label, as a bitmap handle (> 0).
+int GetCtrlDisplayBitmap(int panel, int control, int includeLabel, int* bitmap);
+int SaveBitmapToJPEGFile(int bitmap, const char* path, int quality);  // 0 or negative
+int DiscardBitmap(int bitmap);
+// 1 when a file (of any kind) of that name exists.
+int FileExists(const char* path, int* size);
 
 // ---- Standard-output window -------------------------------------------------
 
