@@ -103,8 +103,11 @@ void ResetMovingDisplays() {
   Display() = DisplayState();
   const int panel = MovingRunPanel;
   if (panel == 0) return;
-  DeleteTableRows(panel, MOVRUN_SAT_TABLE, 1, -1);
-  DeleteTableColumns(panel, MOVRUN_SAT_TABLE, 1, -1);
+  int rows = 0, columns = 0;
+  GetNumTableRows(panel, MOVRUN_SAT_TABLE, &rows);
+  GetNumTableColumns(panel, MOVRUN_SAT_TABLE, &columns);
+  if (rows > 0) DeleteTableRows(panel, MOVRUN_SAT_TABLE, 1, -1);
+  if (columns > 0) DeleteTableColumns(panel, MOVRUN_SAT_TABLE, 1, -1);
   CanvasClear(panel, MOVRUN_TRACK, VAL_ENTIRE_OBJECT);
   for (const int graph : {MOVRUN_GRAPH_2D, MOVRUN_GRAPH_3D}) {
     DeleteGraphPlot(panel, graph, VAL_ALL_OBJECTS, VAL_IMMEDIATE_DRAW);
