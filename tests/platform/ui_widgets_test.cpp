@@ -116,6 +116,7 @@ TEST_F(Widgets, GraphJoinsConnectedLinesOfOneColourIntoOneSeries) {
   }
   // A red line that does not start where the red curve ended begins a new run.
   PlotLine(panel_, W_GRAPH, 10, 1, 11, 2, VAL_RED);
+  ProcessSystemEvents();  // where the graph is redrawn
 
   const std::vector<Series> shown = Shown();
   ASSERT_EQ(shown.size(), 4u);
@@ -246,7 +247,10 @@ TEST_F(Widgets, TableRowsColumnsLabelsAndColours) {
   EXPECT_EQ(table->verticalHeaderItem(0)->text(), "Thu Dec 10 14:00:00 2026");
   EXPECT_EQ(table->horizontalHeaderItem(2)->text(), "17");
   EXPECT_EQ(table->item(0, 1)->background().color(), QColor(0, 255, 0));
+  SetTableCellVal(panel_, W_TABLE, 2, 3, "a cell much wider than a mark");
   EXPECT_EQ(FitTableToContents(panel_, W_TABLE), 0);
+  EXPECT_GT(table->columnWidth(2), 2 * table->columnWidth(1));
+  SetTableCellVal(panel_, W_TABLE, 2, 3, "");
 
   // Out of the table: refused, nothing changed.
   EXPECT_LT(SetTableCellVal(panel_, W_TABLE, 3, 1, "x"), 0);
@@ -317,6 +321,15 @@ TEST_F(Widgets, ControlImageSavedAsJpeg) {
   const QWidget* graph = ui_internal::ControlWidget(panel_, W_GRAPH);
   EXPECT_EQ(image.size(), graph->size() * graph->devicePixelRatioF());
   EXPECT_GE(image.width(), 320);
+  // The line plotted just before is in the picture, though no event has run.
+  int red = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.red() > 200 && c.green() < 80 && c.blue() < 80) ++red;
+    }
+  }
+  EXPECT_GT(red, 20);
 
   // A directory that cannot be written to fails, and leaves no file.
   const std::string missing = QDir(dir_.path()).filePath("no/such/dir/x.jpg").toStdString();
@@ -325,6 +338,17 @@ TEST_F(Widgets, ControlImageSavedAsJpeg) {
 
   ASSERT_EQ(DiscardBitmap(bitmap), 0);
   EXPECT_LT(DiscardBitmap(bitmap), 0);
+
+  // A panel that was never shown (headless, say) is laid out as it would be.
+  const int hidden = LoadPanel(0, dir_.filePath("widgets.uir").toUtf8().constData(), WIDGETS);
+  ASSERT_GT(hidden, 0);
+  ASSERT_EQ(GetCtrlDisplayBitmap(hidden, W_GRAPH, 0, &bitmap), 0);
+  ASSERT_EQ(SaveBitmapToJPEGFile(bitmap, file.c_str(), 100), 0);
+  DiscardBitmap(bitmap);
+  DiscardPanel(hidden);
+  ASSERT_TRUE(image.load(path, "JPG"));
+  EXPECT_GT(image.width(), 400) << "its share of the panel, not a default size";
+  EXPECT_GT(image.height(), 300);
   EXPECT_LT(SaveBitmapToJPEGFile(bitmap, file.c_str(), 100), 0) << "a discarded handle";
 }
 
