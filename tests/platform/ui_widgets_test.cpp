@@ -32,9 +32,9 @@ constexpr ControlEntry kWidgetControls[] = {
 constexpr PanelContract kWidgetContract = {"widgets.uir", kWidgetControls,
                                            std::size(kWidgetControls)};
 
-// The graph and canvas under their own class names, as the run panels have
-// them; the graph's y title comes from the resource, its x title is left to
-// the default.
+// The graph and canvas under their own class names, declared as Qt Designer
+// declares promoted widgets; the graph's y title comes from the resource,
+// its x title is left to the default.
 const char* kWidgetsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <ui version="4.0"><class>Widgets</class>
 <widget class="QWidget" name="Widgets">
@@ -49,7 +49,11 @@ const char* kWidgetsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
   <item row="1" column="0"><widget class="QTableWidget" name="W_TABLE"/></item>
   <item row="1" column="1"><widget class="QSpinBox" name="W_USED"/></item>
   <item row="2" column="1"><widget class="QLineEdit" name="W_TEXT"/></item>
- </layout></widget></ui>
+ </layout></widget>
+ <customwidgets>
+  <customwidget><class>StationGraph</class><extends>QGraphicsView</extends><header>graph</header></customwidget>
+  <customwidget><class>StationCanvas</class><extends>QWidget</extends><header>canvas</header></customwidget>
+ </customwidgets></ui>
 )";
 
 class Widgets : public ::testing::Test {
