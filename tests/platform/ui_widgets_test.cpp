@@ -44,8 +44,7 @@ const char* kWidgetsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
    <property name="minimumSize"><size><width>320</width><height>240</height></size></property>
    <property name="yLabel" stdset="0"><string>2D error [m]</string></property></widget></item>
   <item row="0" column="1"><widget class="StationCanvas" name="W_CANVAS">
-   <property name="minimumSize"><size><width>221</width><height>221</height></size></property>
-   <property name="maximumSize"><size><width>221</width><height>221</height></size></property></widget></item>
+   <property name="minimumSize"><size><width>221</width><height>221</height></size></property></widget></item>
   <item row="1" column="0"><widget class="QTableWidget" name="W_TABLE"/></item>
   <item row="1" column="1"><widget class="QSpinBox" name="W_USED"/></item>
   <item row="2" column="1"><widget class="QLineEdit" name="W_TEXT"/></item>
@@ -207,7 +206,7 @@ TEST_F(Widgets, CanvasPixelsAfterDrawAndClear) {
   for (const Pixel& p : expected) {
     EXPECT_EQ(CanvasPixel(panel_, W_CANVAS, p.x, p.y), p.color) << "(" << p.x << ", " << p.y << ")";
   }
-  EXPECT_LT(CanvasPixel(panel_, W_CANVAS, 221, 0), 0);
+  EXPECT_LT(CanvasPixel(panel_, W_CANVAS, 221, 0), 0) << "the layout did not stretch the canvas";
 
   // A partial clear, then the whole canvas.
   ASSERT_EQ(CanvasClear(panel_, W_CANVAS, MakeRect(60, 100, 20, 20)), 0);
