@@ -20,9 +20,9 @@
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
-#include "tests/support/CommaLocale.h"
+#include "support/CommaLocale.h"
 #include "ui/GNSS_UI_MENU.h"
-#include "tests/support/HeadlessRuntime.h"
+#include "support/HeadlessRuntime.h"
 
 namespace {
 

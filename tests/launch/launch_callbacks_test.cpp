@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/support/EmulatorProcess.h"
 #include "StationRun.h"
 #include "app/GNSS_UI_MENU.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
+#include "support/EmulatorProcess.h"
+#include "support/HeadlessRuntime.h"
 #include "ui/GNSS_UI_MENU.h"
-#include "tests/support/HeadlessRuntime.h"
 
 namespace {
 
@@ -22,9 +22,7 @@ using testing::internal::GetCapturedStdout;
 
 class LaunchCallbacks : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(StartHeadlessRuntimeOnce("launch_tests"));
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(StartHeadlessRuntimeOnce("launch_tests")); }
   void SetUp() override {
     home_ = std::filesystem::current_path();
     workdir_ = FreshWorkdir(testing::UnitTest::GetInstance()->current_test_info()->name());

@@ -8,13 +8,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "receiver/Nmea.h"
+#include "support/TextFile.h"
 
 namespace {
 
@@ -40,12 +40,10 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 
 std::vector<Row> ReadExpected() {
-  std::ifstream in(kCorpus / "expected.csv");
-  std::string header, text;
-  std::getline(in, header);
+  const std::vector<std::string> lines = ReadTextLines(kCorpus / "expected.csv");
   std::vector<Row> rows;
-  while (std::getline(in, text)) {
-    const std::vector<std::string> cells = Split(text, ',');
+  for (std::size_t i = 1; i < lines.size(); ++i) {  // after the header
+    const std::vector<std::string> cells = Split(lines[i], ',');
     if (cells.size() < 6 + kValueColumns) continue;
     Row row;
     row.file = cells[0];
@@ -65,15 +63,7 @@ const std::vector<std::string>& Lines(const std::string& file) {
   static std::map<std::string, std::vector<std::string>> cache;
   auto it = cache.find(file);
   if (it != cache.end()) return it->second;
-  std::ifstream in(kCorpus / file, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t lf; (lf = bytes.find('\n', start)) != std::string::npos; start = lf + 1) {
-    lines.push_back(bytes.substr(start, lf - start));
-  }
-  if (start < bytes.size()) lines.push_back(bytes.substr(start));
-  return cache.emplace(file, std::move(lines)).first->second;
+  return cache.emplace(file, ReadTextLines(kCorpus / file)).first->second;
 }
 
 // The sentence as the stream reader hands it over: from its "$" to the end of
@@ -114,7 +104,8 @@ class Checker {
   void Int(int column, long long actual) {
     const std::string& cell = row_.values[column];
     const auto override = overrides_.find(column);
-    const long long expected = override != overrides_.end() ? override->second : std::atoll(cell.c_str());
+    const long long expected =
+        override != overrides_.end() ? override->second : std::atoll(cell.c_str());
     if (cell.empty() || actual != expected) Fail(column, std::to_string(actual));
   }
   void Double(int column, double actual) {
@@ -134,7 +125,8 @@ class Checker {
 
  private:
   void Fail(int column, const std::string& actual) {
-    failures += " v" + std::to_string(column + 1) + "=" + row_.values[column] + " got " + actual + ";";
+    failures +=
+        " v" + std::to_string(column + 1) + "=" + row_.values[column] + " got " + actual + ";";
   }
   const Row& row_;
   std::map<int, long long> overrides_;
@@ -144,7 +136,8 @@ std::string Check(const Row& row, const std::string& sentence) {
   Checker check(row);
   const char* text = sentence.c_str();
   const std::string& notes = row.notes;
-  for (std::size_t at = notes.find("field"); at != std::string::npos; at = notes.find("field", at + 1)) {
+  for (std::size_t at = notes.find("field"); at != std::string::npos;
+       at = notes.find("field", at + 1)) {
     const std::size_t tag = notes.find("_atoi_out_of_int_range", at);
     if (tag == std::string::npos) break;
     const int field = std::atoi(notes.c_str() + at + 5);
@@ -229,8 +222,8 @@ TEST(NmeaRealCorpus, EverySentenceDecodesAsExpected) {
     }
     if (!failure.empty()) {
       ++failed;
-      ADD_FAILURE() << row.file << ":" << row.line << ":" << row.col << " " << row.talker << row.type << failure
-                    << "\n  " << sentence;
+      ADD_FAILURE() << row.file << ":" << row.line << ":" << row.col << " " << row.talker
+                    << row.type << failure << "\n  " << sentence;
     }
   }
   EXPECT_EQ(failed, 0) << "of " << rows.size() << " sentences";

@@ -14,7 +14,7 @@
 
 #include "receiver/Nmea.h"
 #include "receiver/NmeaNumber.h"
-#include "tests/support/CommaLocale.h"
+#include "support/CommaLocale.h"
 
 namespace {
 
