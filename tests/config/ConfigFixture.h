@@ -1,10 +1,9 @@
-// The fixture of the configuration tests: the real main panel loaded
-// off-screen in a fresh working directory per test, the built-in receiver
-// texts as the station documents them, and readers of the panel's controls.
+// The fixture of the configuration tests: the main panel with its tabs, the
+// built-in receiver texts as the station documents them, and readers of the
+// panel's controls.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
@@ -14,7 +13,7 @@
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
-#include "support/HeadlessRuntime.h"
+#include "support/MainPanelFixture.h"
 #include "support/TextFile.h"
 #include "ui/GNSS_UI_MENU.h"
 
@@ -41,21 +40,13 @@ inline const std::string kXtr1 =
 
 enum Page { kMain, kReceiverTab, kBasicTab, kMovingTab };
 
-class ConfigTest : public testing::Test {
+class ConfigTest : public MainPanelTest {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(StartHeadlessRuntimeOnce("config_tests")); }
-
   void SetUp() override {
-    home_ = std::filesystem::current_path();
-    char pattern[] = "/tmp/config_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    workDir_ = pattern;
-    std::filesystem::current_path(workDir_);
-
     SetDefaultReceiverProfiles();
     SelectedReceiverType = 0;
-    MainPanelHandle = LoadPanel(0, STATION_SOURCE_DIR "/ui/GNSS_UI_MENU.uir", MAINPANEL);
-    ASSERT_GT(MainPanelHandle, 0) << UiLastError();
+    MainPanelTest::SetUp();
+    if (HasFatalFailure()) return;
     GetPanelHandleFromTabPage(MainPanelHandle, MAIN_TAB, kReceiverPage, &receiver_);
     GetPanelHandleFromTabPage(MainPanelHandle, MAIN_TAB, kBasicPage, &basic_);
     GetPanelHandleFromTabPage(MainPanelHandle, MAIN_TAB, kMovingPage, &moving_);
@@ -63,13 +54,6 @@ class ConfigTest : public testing::Test {
     // Forget the address an earlier load in this process left behind.
     Load("DUTIP\n");
     std::filesystem::remove(kConfigFileName);
-  }
-
-  void TearDown() override {
-    if (MainPanelHandle > 0) DiscardPanel(MainPanelHandle);
-    MainPanelHandle = 0;
-    std::filesystem::current_path(home_);
-    std::filesystem::remove_all(workDir_);
   }
 
   int Handle(Page page) const {
@@ -127,8 +111,6 @@ class ConfigTest : public testing::Test {
     ASSERT_TRUE(CommitControl(receiver_, RCV_APPEND)) << UiLastError();
   }
 
-  std::filesystem::path home_;
-  std::filesystem::path workDir_;
   int receiver_ = 0;
   int basic_ = 0;
   int moving_ = 0;
