@@ -125,12 +125,23 @@ std::optional<double> ScpiCall::Number(size_t i) {
 std::optional<long> ScpiCall::Integer(size_t i) {
   auto value = Number(i);
   if (!value) return std::nullopt;
-  if (std::fabs(*value) > 2.0e9) {
-    Error(scpi_error::kDataOutOfRange, "Data out of range");
-    return std::nullopt;
-  }
+  if (!InRange(*value, -2.0e9, 2.0e9)) return std::nullopt;
   return std::lround(*value);
 }
+
+std::optional<double> ScpiCall::NumberIn(size_t i, double low, double high) {
+  auto value = Number(i);
+  if (!value || !InRange(*value, low, high)) return std::nullopt;
+  return value;
+}
+
+std::optional<long> ScpiCall::IntegerIn(size_t i, long low, long high) {
+  auto value = Integer(i);
+  if (!value || !InRange(*value, low, high)) return std::nullopt;
+  return value;
+}
+
+void ScpiCall::OutOfRange() { Error(scpi_error::kDataOutOfRange, "Data out of range"); }
 
 std::optional<bool> ScpiCall::Boolean(size_t i) {
   auto word = Keyword(i);
