@@ -7,11 +7,12 @@
 #pragma once
 
 #include <array>
-#include <cctype>
 #include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
+
+#include "TextFormat.h"
 
 namespace emu {
 
@@ -110,12 +111,6 @@ constexpr bool RowsInEnumOrder() {
   return true;
 }
 static_assert(RowsInEnumOrder(), "kGnssSystems is indexed by GnssSystem");
-
-inline std::string Upper(const std::string& text) {
-  std::string upper;
-  for (char c : text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
 }  // namespace gnss_detail
 
 // "GPS|GALileo|GLONass": the systems as one alternative node of a pattern.
@@ -131,14 +126,14 @@ inline std::string ScpiSystemNode() {
 // The system of a choice that ScpiSystemNode matched ("GALILEO").
 inline std::optional<GnssSystem> SystemOfScpiChoice(const std::string& choice) {
   for (const GnssSystemRow& row : kGnssSystems) {
-    if (gnss_detail::Upper(row.scpiNode) == choice) return row.system;
+    if (Upper(row.scpiNode) == choice) return row.system;
   }
   return std::nullopt;
 }
 
 // The system of a slot standard as the instrument takes it, any case.
 inline std::optional<GnssSystem> SystemOfStandard(const std::string& tag) {
-  const std::string upper = gnss_detail::Upper(tag);
+  const std::string upper = Upper(tag);
   for (const GnssSystemRow& row : kGnssSystems) {
     for (const char* spelling : row.standardSpellings) {
       if (spelling != nullptr && upper == spelling) return row.system;

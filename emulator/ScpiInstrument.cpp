@@ -7,16 +7,11 @@
 #include <stdexcept>
 
 #include "SimulatorModel.h"
+#include "TextFormat.h"
 
 namespace emu {
 
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string_view Trim(std::string_view text) {
   const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };

@@ -300,9 +300,7 @@ class SimulatorCommands {
     Baseband(":LOCation:SELect", [this](ScpiCall& c) {
       auto name = c.Text(0);
       if (!name) return;
-      std::string upper;
-      for (char ch : *name)
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      const std::string upper = Upper(*name);
       if (upper == "USER DEFINED") {
         Set([](SimulatorSettings& s) {
           s.locationMode = LocationMode::UserDefined;

@@ -172,22 +172,25 @@ void SimulatorModel::SetTimeOfWeek(double tow) {
 }
 
 bool SimulatorModel::SetUtcDate(int year, int month, int day) {
-  CalendarTime t = UtcNow();
-  t.year = year;
-  t.month = month;
-  t.day = day;
-  const auto gps = UtcCalendarToGps(t);
-  if (!gps) return false;
-  SetGpsSecondsNow(*gps);
-  return true;
+  return ChangeUtc([&](CalendarTime& t) {
+    t.year = year;
+    t.month = month;
+    t.day = day;
+  });
 }
 
 bool SimulatorModel::SetUtcTimeOfDay(int hour, int minute, double second) {
-  CalendarTime t = UtcNow();
-  t.hour = hour;
-  t.minute = minute;
-  t.second = second;
-  const auto gps = UtcCalendarToGps(t);
+  return ChangeUtc([&](CalendarTime& t) {
+    t.hour = hour;
+    t.minute = minute;
+    t.second = second;
+  });
+}
+
+bool SimulatorModel::ChangeUtc(const std::function<void(CalendarTime&)>& change) {
+  CalendarTime utc = UtcNow();
+  change(utc);
+  const auto gps = UtcCalendarToGps(utc);
   if (!gps) return false;
   SetGpsSecondsNow(*gps);
   return true;

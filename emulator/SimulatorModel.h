@@ -163,6 +163,9 @@ class SimulatorModel {
 
  private:
   void Notify();
+  // Changes the UTC calendar time now; false (and no change) when the
+  // result is not a valid one.
+  bool ChangeUtc(const std::function<void(CalendarTime&)>& change);
 
   double timeScale_;
   SimulatorSettings settings_;

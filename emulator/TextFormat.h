@@ -1,11 +1,14 @@
-// printf-style formatting into a std::string of whatever length the text
-// needs: nothing is cut. The emulator keeps LC_NUMERIC at "C", so numbers
-// come out with a decimal point. Header only, like the pure parts that use it.
+// The emulator's text helpers. Format: printf-style formatting into a
+// std::string of whatever length the text needs, nothing is cut (the
+// emulator keeps LC_NUMERIC at "C", so numbers come out with a decimal
+// point). Header only, like the pure parts that use it.
 #pragma once
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace emu {
 
@@ -24,6 +27,13 @@ __attribute__((format(printf, 1, 2))) inline std::string Format(const char* form
   }
   va_end(again);
   return text;
+}
+
+// ASCII upper case, as SCPI headers, keywords and tags compare.
+inline std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
 }
 
 }  // namespace emu
