@@ -161,7 +161,7 @@ std::vector<std::string> FormatGsvGroups(const EpochReport& e, int padFirstGroup
     groups.push_back(std::move(out));
   };
   if (e.systems.empty()) {
-    group("GP", {});
+    group(Row(GnssSystem::Gps).talker, {});
     return groups;
   }
   for (const auto& s : e.systems) group(Row(s.system).talker, s.satellites);
