@@ -118,22 +118,23 @@ std::optional<double> ScpiCall::Number(size_t i) {
 }
 
 std::optional<long> ScpiCall::Integer(size_t i) {
-  auto value = Number(i);
+  const auto value = NumberIn(i, -2.0e9, 2.0e9);
   if (!value) return std::nullopt;
-  if (!InRange(*value, -2.0e9, 2.0e9)) return std::nullopt;
   return std::lround(*value);
 }
 
-std::optional<double> ScpiCall::NumberIn(size_t i, double low, double high) {
-  auto value = Number(i);
+template <typename T>
+std::optional<T> ScpiCall::Within(std::optional<T> value, T low, T high) {
   if (!value || !InRange(*value, low, high)) return std::nullopt;
   return value;
 }
 
+std::optional<double> ScpiCall::NumberIn(size_t i, double low, double high) {
+  return Within(Number(i), low, high);
+}
+
 std::optional<long> ScpiCall::IntegerIn(size_t i, long low, long high) {
-  auto value = Integer(i);
-  if (!value || !InRange(*value, low, high)) return std::nullopt;
-  return value;
+  return Within(Integer(i), low, high);
 }
 
 void ScpiCall::OutOfRange() { Error(scpi_error::kDataOutOfRange, "Data out of range"); }

@@ -96,6 +96,10 @@ class ScpiCall {
   int AnswerDelayMs() const { return delayMs_; }
 
  private:
+  // A value read, kept when it is within [low, high].
+  template <typename T>
+  std::optional<T> Within(std::optional<T> value, T low, T high);
+
   ScpiInstrument& instrument_;
   bool query_;
   std::vector<int> suffixes_;
