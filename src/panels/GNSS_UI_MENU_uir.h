@@ -79,6 +79,8 @@ enum GnssUiMenuControl {
   MOVING_AVG_2D = 156,
   MOVING_AVG_3D = 157,
   MOVING_NO_FIX_TIME = 158,
+  // MAINPANEL: opens the live receiver view (GNSS_UI_LIVE.uir)
+  MAIN_LIVEVIEW = 159,
   // RECEIVER: the read-only texts of a built-in type (0 to 9), shown exactly
   // while the editing group is hidden
   RCV_VIEW_GROUP = 160,
@@ -115,6 +117,7 @@ inline constexpr ControlEntry kGnssUiMenuControls[] = {
     {MAINPANEL, MAIN_RUN012, "MAIN_RUN012"},
     {MAINPANEL, MAIN_RUNSEQ, "MAIN_RUNSEQ"},
     {MAINPANEL, MAIN_QUIT, "MAIN_QUIT"},
+    {MAINPANEL, MAIN_LIVEVIEW, "MAIN_LIVEVIEW"},
     {RECEIVER, RCV_TYPE, "RCV_TYPE"},
     {RECEIVER, RCV_COLDSTART, "RCV_COLDSTART"},
     {RECEIVER, RCV_GPSINIT, "RCV_GPSINIT"},
