@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -37,6 +38,10 @@ constexpr int kEpochsPerPoll = 16;
 // The GSV groups of a full sky take turns at 9,600 baud: a satellite stays in
 // the view until it has been missing from this many epochs.
 constexpr long kSatelliteMemoryEpochs = 5;
+// A receiver that has sent no epoch for this long is reported as silent.
+constexpr double kSilentSeconds = 3.0;
+
+using SteadyClock = std::chrono::steady_clock;
 
 struct RememberedSatellite {
   SatelliteEntry entry;
@@ -57,6 +62,8 @@ struct LiveView {
   SatelliteTable table;
   std::map<int, RememberedSatellite> sky;
   long epochs = 0;
+  SteadyClock::time_point lastEpochAt;  // or the opening, before the first epoch
+  bool silent = false;
 };
 
 LiveView& View() {
@@ -175,11 +182,14 @@ void ShowFix() {
             .c_str());
   }
   const GeoPoint& at = fix.position;
-  SetCtrlVal(
-      panel, LIVE_POSITION,
-      Format("%.6f° %c  %.6f° %c  %.1f m", std::abs(at.latitude), at.latitude < 0 ? 'S' : 'N',
-             std::abs(at.longitude), at.longitude < 0 ? 'W' : 'E', at.altitude)
-          .c_str());
+  const bool noPosition =
+      status.fixMode == 1 || (status.fixMode == 0 && at.latitude == 0.0 && at.longitude == 0.0);
+  const std::string position =
+      noPosition
+          ? std::string("no position")
+          : Format("%.6f° %c  %.6f° %c  %.1f m", std::abs(at.latitude), at.latitude < 0 ? 'S' : 'N',
+                   std::abs(at.longitude), at.longitude < 0 ? 'W' : 'E', at.altitude);
+  SetCtrlVal(panel, LIVE_POSITION, position.c_str());
   const char* mode = status.fixMode == 3   ? "3D fix"
                      : status.fixMode == 2 ? "2D fix"
                      : status.fixMode == 1 ? "no fix"
@@ -247,7 +257,18 @@ void PollLiveReceiver(void*) {
                 " failed: " + std::strerror(error) + "\n");
     return;
   }
-  if (n == 0) return;
+  if (n == 0) {
+    // Say so when the receiver has gone quiet; the last epoch stays shown.
+    const double quiet = std::chrono::duration<double>(SteadyClock::now() - v.lastEpochAt).count();
+    if (quiet >= kSilentSeconds && !v.silent) {
+      v.silent = true;
+      SetStatus(Format("%s open: nothing received for %.0f s", v.portName.c_str(), quiet) +
+                (v.epochs > 0 ? Format(" (last epoch %02d:%02d:%02d UTC)", v.fix.hour, v.fix.minute,
+                                       v.fix.second)
+                              : std::string()));
+    }
+    return;
+  }
   int paused = 0;
   GetCtrlVal(v.panel, LIVE_PAUSE, &paused);
   if (!paused) {
@@ -265,7 +286,11 @@ void PollLiveReceiver(void*) {
     RememberEpoch();
     decoded = true;
   }
-  if (decoded) ShowFix();
+  if (decoded) {
+    v.lastEpochAt = SteadyClock::now();
+    v.silent = false;
+    ShowFix();
+  }
 }
 
 // Runs a command send of the view. The sends wait between messages (and
@@ -388,6 +413,12 @@ int CMD_LIVE_OPEN(int, int, int event, void*, int, int) {
   }
   const LivePortChoice choice = v.ports[static_cast<std::size_t>(index)];
   StopReading("");
+  // The one receiver port is a test's while it holds it (its waits let this
+  // button run): the view never takes it away.
+  if (ReceiverPort != kInvalidSerialHandle) {
+    SetStatus("The receiver port is in use by a test; open it here when the test has ended");
+    return 0;
+  }
   const std::string name =
       choice.comNumber > 0 ? "COM" + std::to_string(choice.comNumber) : choice.path;
   SetStatus("Opening " + name + "...");
@@ -424,6 +455,8 @@ int CMD_LIVE_OPEN(int, int, int event, void*, int, int) {
   BeginEpochCall(v.state, v.table);
   v.sky.clear();
   v.epochs = 0;
+  v.lastEpochAt = SteadyClock::now();
+  v.silent = false;
   ClearFixDisplay();
   ResetTextBox(v.panel, LIVE_NMEA, "");
   v.timer = SetPeriodicCallback(v.panel, kPollMilliseconds, PollLiveReceiver, nullptr);

@@ -281,7 +281,29 @@ TEST_F(LiveViewAgainstTheLab, ShowsTheRadiatedSkyPausesClosesAndYieldsToATest) {
       RunEventsUntil([] { return Text("LIVE_STATUS").find("taken over") != std::string::npos; }, 5))
       << Text("LIVE_STATUS");
   EXPECT_EQ(ReceiverPort, testPort);
+  // While the test holds the port, the view does not take it away.
+  ASSERT_TRUE(Press("LIVE_OPEN"));
+  EXPECT_EQ(ReceiverPort, testPort);
+  EXPECT_EQ(Text("LIVE_STATUS").rfind("The receiver port is in use by a test", 0), 0u)
+      << Text("LIVE_STATUS");
   CloseReceiverPort();
+
+  // A receiver that falls silent is reported as such; one that is unplugged
+  // ends the reading with the reason.
+  ASSERT_TRUE(Press("LIVE_OPEN"));
+  ASSERT_TRUE(RunEventsUntil([] { return !ShownSky().empty(); }, 30));
+  ASSERT_TRUE(scpi.Command("EMULator:RECeiver:FAULt:SILent ON"));
+  EXPECT_TRUE(RunEventsUntil(
+      [] { return Text("LIVE_STATUS").find("nothing received for") != std::string::npos; }, 10))
+      << Text("LIVE_STATUS");
+  EXPECT_NE(ShownSky().size(), 0u) << "the last epoch stays shown";
+  ASSERT_TRUE(scpi.Command("EMULator:RECeiver:FAULt:SILent OFF"));
+  ASSERT_TRUE(scpi.Command("EMULator:RECeiver:FAULt:UNPLug ON"));
+  EXPECT_TRUE(
+      RunEventsUntil([] { return Text("LIVE_STATUS").rfind("Reading COM3 failed: ", 0) == 0; }, 10))
+      << Text("LIVE_STATUS");
+  EXPECT_EQ(ReceiverPort, kInvalidSerialHandle);
+  ASSERT_TRUE(scpi.Command("EMULator:RECeiver:FAULt:UNPLug OFF"));
 
   // Closing the view while it reads closes its port.
   ASSERT_TRUE(Press("LIVE_OPEN"));
