@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "panels/GNSS_UI_LIVE_uir.h"
 #include "platform/serial.h"
 #include "platform/ui.h"
+#include "platform/ui_timer.h"
 #include "receiver/ReceiverLink.h"
 #include "receiver/ReceiverProfile.h"
 #include "tests/console/ScpiClient.h"
@@ -67,6 +69,53 @@ TEST(LivePorts, ComEntriesByNumberThenByIdThenUsbAndAcmDevices) {
   for (std::size_t i = 2; i < ports.size(); ++i) EXPECT_EQ(ports[i].comNumber, 0);
 
   EXPECT_TRUE(FindLivePorts("/nonexistent/com", "/nonexistent/dev").empty());
+}
+
+// The periodic callback that the view polls on: it runs from the event loop,
+// is not entered again while a call processes events itself, and stops with
+// its panel or when cancelled.
+struct Ticks {
+  int calls = 0, depth = 0, deepest = 0;
+};
+
+void CountTick(void* data) {
+  Ticks& t = *static_cast<Ticks*>(data);
+  ++t.calls;
+  t.deepest = std::max(t.deepest, ++t.depth);
+  if (t.calls == 1) {  // the first call waits, processing events, over several ticks
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (std::chrono::steady_clock::now() < end) ProcessSystemEvents();
+  }
+  --t.depth;
+}
+
+TEST(PeriodicCallback, RunsFromTheLoopNeverNestedAndEndsWithItsPanel) {
+  ASSERT_TRUE(StartHeadlessRuntimeOnce("console_tests"));
+  const int panel = LoadPanel(0, STATION_SOURCE_DIR "/ui/GNSS_UI_MENU.uir", 1);
+  ASSERT_GT(panel, 0) << UiLastError();
+  auto runEvents = [](int milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < end) {
+      ProcessSystemEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  };
+  Ticks kept, cancelled;
+  EXPECT_LT(SetPeriodicCallback(panel, 0, CountTick, &kept), 0);
+  ASSERT_GT(SetPeriodicCallback(panel, 10, CountTick, &kept), 0);
+  const int timer = SetPeriodicCallback(panel, 10, CountTick, &cancelled);
+  ASSERT_GT(timer, 0);
+  runEvents(400);
+  EXPECT_GT(kept.calls, 3);
+  EXPECT_EQ(kept.deepest, 1) << "a tick inside a running call is skipped";
+  CancelPeriodicCallback(timer);
+  const int cancelledCalls = cancelled.calls;
+  DiscardPanel(panel);
+  const int keptCalls = kept.calls;
+  runEvents(100);
+  EXPECT_EQ(cancelled.calls, cancelledCalls);
+  EXPECT_EQ(kept.calls, keptCalls) << "the timer went with its panel";
+  CancelPeriodicCallback(timer);  // twice: no harm
 }
 
 struct ShownSatellite {
