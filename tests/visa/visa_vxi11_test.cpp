@@ -212,6 +212,8 @@ TEST_F(VisaVxi11Test, SocketAndInstrSessionsShareOneInstrument) {
   viSetAttribute(second, VI_ATTR_TMO_VALUE, 2000);
   long count = 0;
   ASSERT_EQ(viPrintf(socket, "SOUR:BB:GPS:SAT:COUNT 9\n"), VI_SUCCESS);
+  // A socket write returns once sent; its *OPC? says the command was done.
+  ASSERT_EQ(viQueryf(socket, "*OPC?\n", "%ld", &count), VI_SUCCESS);
   EXPECT_EQ(viQueryf(session_, "SOUR:BB:GPS:SAT:COUNT?", "%ld", &count), VI_SUCCESS);
   EXPECT_EQ(count, 9);
   ASSERT_EQ(viPrintf(second, "SOUR:BB:GPS:SAT:COUNT 4\n"), VI_SUCCESS);
