@@ -368,6 +368,8 @@ bool Vxi11CallHandler::Dispatch(Vxi11Connection& c, const QByteArray& record) {
             waiting->termCharSet = termCharSet;
             waiting->termChar = p.termChar;
             waiting->timer.setSingleShot(true);
+            // A coarse timer may fire up to 5 % early: the time-out is a promise.
+            waiting->timer.setTimerType(Qt::PreciseTimer);
             QObject::connect(&waiting->timer, &QTimer::timeout, &c,
                              [&c] { c.FinishWaitingRead(DEVICE_ERR_IO_TIMEOUT); });
             if (p.io_timeout <= kMaxTimerMs) waiting->timer.start(static_cast<int>(p.io_timeout));
@@ -620,6 +622,11 @@ void Vxi11Connection::OnReadyRead() {
     record_.append(received_.constData() + 4, length);
     received_.remove(0, 4 + length);
     if (mark & 0x80000000u) records_.push_back(std::exchange(record_, {}));
+    if (records_.size() > kVxi11MaxQueuedCalls) {
+      if (server_.LogTranscript()) Log("--", "too many calls ahead of their answers, closing");
+      Close();
+      return;
+    }
   }
   ProcessRecords();
 }

@@ -39,6 +39,8 @@ inline constexpr quint32 kVxi11MaxRecvSize = 16 * 1024;
 // The largest RPC record accepted from a client; a larger one closes its
 // connection instead of growing our memory.
 inline constexpr qsizetype kVxi11MaxRecordBytes = 1024 * 1024;
+// Calls a client may send ahead while a read of its waits for an answer.
+inline constexpr size_t kVxi11MaxQueuedCalls = 64;
 // Links open at once on the whole server (create_link answers "out of
 // resources" beyond).
 inline constexpr size_t kVxi11MaxLinks = 64;

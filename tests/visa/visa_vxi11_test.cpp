@@ -246,6 +246,24 @@ TEST_F(VisaVxi11Test, DroppedConnectionFailsTheNextCallAtOnce) {
   EXPECT_EQ(viClose(victim), VI_SUCCESS);
 }
 
+TEST_F(VisaVxi11Test, DroppingEveryConnectionReachesBothKindsOfSession) {
+  ViSession socket = VI_NULL;
+  ASSERT_EQ(viOpen(rm_, emulator_->Resource().c_str(), VI_NO_LOCK, 0, &socket), VI_SUCCESS);
+  viSetAttribute(socket, VI_ATTR_TMO_VALUE, 50000);
+  viSetAttribute(session_, VI_ATTR_TMO_VALUE, 50000);
+  long value = 0;
+  ASSERT_EQ(viQueryf(socket, "*OPC?\n", "%ld", &value), VI_SUCCESS);
+  const auto start = Clock::now();
+  EXPECT_EQ(Write(session_, "EMUL:CONN:DROP"), VI_ERROR_CONN_LOST);
+  EXPECT_EQ(viQueryf(socket, "*OPC?\n", "%ld", &value), VI_ERROR_CONN_LOST);
+  EXPECT_EQ(viQueryf(session_, "*OPC?", "%ld", &value), VI_ERROR_CONN_LOST);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  ViSession fresh = VI_NULL;
+  ASSERT_EQ(viOpen(rm_, InstrResource(*emulator_).c_str(), VI_NO_LOCK, 0, &fresh), VI_SUCCESS);
+  EXPECT_EQ(viQueryf(fresh, "*OPC?", "%ld", &value), VI_SUCCESS) << "the lab serves new links";
+  session_ = fresh;  // for TearDown
+}
+
 // ---- an instrument that vanishes or hangs: a lab of the test's own ----------
 
 class VisaVxi11LostTest : public ::testing::Test {
