@@ -422,4 +422,31 @@ TEST(VisaVxi11Open, ResourceFormsReachTheSameDevice) {
   viClose(rm);
 }
 
+bool RpcbindAnswers() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(111);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool answers = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answers;
+}
+
+// Runs where no rpcbind answers: in a network namespace of its own
+// (CTest's visa.vxi11_no_portmapper), or on a machine without rpcbind.
+TEST(VisaVxi11NoPortmapper, BareAddressSaysThereIsNoPortmapper) {
+  if (RpcbindAnswers()) GTEST_SKIP() << "rpcbind answers here; visa.vxi11_no_portmapper runs this";
+  ViSession rm = VI_NULL;
+  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+  ViSession session = VI_NULL;
+  const auto start = Clock::now();
+  EXPECT_EQ(viOpen(rm, "TCPIP::127.0.0.1", VI_NO_LOCK, 0, &session), VI_ERROR_RSRC_NFOUND);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  const std::string text = Describe(rm, VI_ERROR_RSRC_NFOUND);
+  EXPECT_THAT(text, HasSubstr("no portmapper (rpcbind)"));
+  EXPECT_THAT(text, HasSubstr("refused"));
+  viClose(rm);
+}
+
 }  // namespace
