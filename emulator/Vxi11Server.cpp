@@ -23,6 +23,9 @@ namespace {
 // Answers kept unread on one link; a client that sends queries and never
 // reads loses the oldest beyond this.
 constexpr size_t kMaxUnreadAnswers = 256;
+// Messages kept waiting behind a held answer (slow *OPC?); more overrun the
+// input buffer as on a real instrument.
+constexpr size_t kMaxWaitingMessages = 1024;
 // Room for an RPC reply header besides its results.
 constexpr size_t kReplyHeaderBytes = 256;
 // How long the start-up check waits for rpcbind to accept a connection.
@@ -70,7 +73,7 @@ QByteArray AcceptedReply(quint32 xid, accept_stat status, xdrproc_t encode = nul
   return WithRecordMark(buffer.data(), length);
 }
 
-bool SameDeviceName(const char* name) {
+bool ServesDevice(const char* name) {
   std::string lower(name ? name : "");
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return lower == "inst0";
@@ -219,6 +222,13 @@ void Vxi11CallHandler::RunMessages(Vxi11Server& server, Vxi11Link& link) {
 void Vxi11CallHandler::Receive(Vxi11Connection& c, Vxi11Link& link, const char* data, size_t size,
                                bool end) {
   ScpiInstrument& instrument = c.server_.Instrument();
+  const auto complete = [&] {
+    if (link.messages.size() < kMaxWaitingMessages)
+      link.messages.push_back(std::exchange(link.inbox, {}));
+    else
+      instrument.Errors().Push(scpi_error::kInputBufferOverrun, "Input buffer overrun");
+    link.inbox.clear();
+  };
   std::string_view input(data, size);
   while (!input.empty()) {
     const size_t lf = input.find('\n');
@@ -231,12 +241,12 @@ void Vxi11CallHandler::Receive(Vxi11Connection& c, Vxi11Link& link, const char* 
       link.discarding = lf == std::string_view::npos;
     } else {
       link.inbox.append(piece);
-      if (lf != std::string_view::npos) link.messages.push_back(std::exchange(link.inbox, {}));
+      if (lf != std::string_view::npos) complete();
     }
     input.remove_prefix(lf == std::string_view::npos ? input.size() : lf + 1);
   }
   if (end) {
-    if (!link.inbox.empty()) link.messages.push_back(std::exchange(link.inbox, {}));
+    if (!link.inbox.empty()) complete();
     link.discarding = false;
   }
   RunMessages(c.server_, link);
@@ -308,7 +318,7 @@ bool Vxi11CallHandler::Dispatch(Vxi11Connection& c, const QByteArray& record) {
       return Serve<Create_LinkParms, Create_LinkResp>(
           c, xid, &xdrs, codec(xdr_Create_LinkParms), codec(xdr_Create_LinkResp),
           [&](Create_LinkParms& p, Create_LinkResp& result, std::string&) {
-            if (!SameDeviceName(p.device)) {
+            if (!ServesDevice(p.device)) {
               result.error = DEVICE_ERR_NOT_ACCESSIBLE;
               return true;
             }
