@@ -20,9 +20,9 @@
 #include <string>
 #include <thread>
 
+#include "launch/StationRun.h"
 #include "platform/visa.h"
-#include "tests/launch/StationRun.h"
-#include "tests/support/EmulatorProcess.h"
+#include "support/EmulatorProcess.h"
 #include "vxi11.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/EmulatorProcess.h"
+#include "support/EmulatorProcess.h"
 #include "vxi11.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "platform/visa.h"
-#include "tests/support/EmulatorProcess.h"
+#include "support/EmulatorProcess.h"
 
 namespace {
 
