@@ -6,6 +6,7 @@
 #include <rpc/rpc.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vxi11/vxi11.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +15,6 @@
 #include <cstring>
 
 #include "ScpiServer.h"
-#include "vxi11.h"
 
 namespace emu {
 

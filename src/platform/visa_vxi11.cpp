@@ -7,13 +7,12 @@
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
+#include <vxi11/vxi11.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-
-#include "vxi11.h"
 // After the RPC headers it relies on.
 #include <rpc/pmap_prot.h>
 

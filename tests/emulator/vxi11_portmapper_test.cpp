@@ -11,6 +11,7 @@
 #include <rpc/rpc.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vxi11/vxi11.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -23,7 +24,6 @@
 #include "launch/StationRun.h"
 #include "platform/visa.h"
 #include "support/EmulatorProcess.h"
-#include "vxi11.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <rpc/rpc.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vxi11/vxi11.h>
 
 #include <chrono>
 #include <regex>
@@ -15,7 +16,6 @@
 #include <thread>
 
 #include "support/EmulatorProcess.h"
-#include "vxi11.h"
 
 namespace {
 
