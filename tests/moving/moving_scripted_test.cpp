@@ -235,4 +235,46 @@ TEST_F(MovingScripted, AbortDuringTheDriveEndsWithAVerdict) {
   EXPECT_NE(summary.find("<td>100000</td>"), std::string::npos);
 }
 
+// Good fixes but not one error averaged (all of them in the ignore window):
+// nothing shows the receiver is accurate, so the verdict is FAIL, with the
+// reason on the error output and the log's lines as they are.
+TEST_F(MovingScripted, NoAveragedErrorIsNoPass) {
+  SetCtrlVal(page_, MOVING_IGNORE_TIME, 100000.0);
+  testing::internal::CaptureStderr();
+  const ScriptedRun run = Run([](int, int) { return EpochSpec(); });
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(run.result, "FAIL");
+  EXPECT_NE(run.html.find("Got first good fix!"), std::string::npos);
+  EXPECT_NE(run.html.find("Inside ignore time window..."), std::string::npos);
+  EXPECT_NE(run.html.find("Average: 3D-Error = -1.000000 m, 2D-Error = -1.000000 m"),
+            std::string::npos);
+  EXPECT_EQ(run.html.find("ERROR!"), std::string::npos);
+  EXPECT_NE(err.find("no position error was averaged"), std::string::npos) << err;
+}
+
+// Without a receiver the test ends at once and leaves its HTML log empty,
+// closed like every other file it opened.
+TEST_F(MovingScripted, NoReceiverPortLeavesAnEmptyClosedLog) {
+  SetCtrlVal(MainPanelHandle, MAIN_COMPORT, kScriptedCom + 1);  // no such link
+  const auto openFiles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  std::filesystem::create_directories(workdir_ / "COM");
+  // The first launch leaves its simulator session open, as every launch
+  // does; the second replaces it.
+  CaptureStdout();
+  callbackRunTest001(MainPanelHandle, MAIN_RUN001, EVENT_COMMIT, nullptr, 0, 0);
+  GetCapturedStdout();
+  const auto before = openFiles();
+  CaptureStdout();
+  callbackRunTest001(MainPanelHandle, MAIN_RUN001, EVENT_COMMIT, nullptr, 0, 0);
+  const std::string out = GetCapturedStdout();
+  EXPECT_NE(out.find("Error! cant connect to receiver\n"), std::string::npos) << out;
+  EXPECT_EQ(openFiles(), before);
+  EXPECT_EQ(MovingRunPanel, 0);
+  for (const auto& entry : std::filesystem::directory_iterator(workdir_ / "LOG"))
+    EXPECT_EQ(ReadText(entry.path() / "GNSS_001.html"), "");
+}
+
 }  // namespace
