@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI1_uir.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
 
@@ -30,4 +31,5 @@ void RegisterSystemCallbacks() {
   };
   RegisterCallbacks(kCallbacks, std::size(kCallbacks));
   RegisterPanelContract(kGnssUiMenuContract);
+  RegisterPanelContract(kGnssUi1Contract);
 }
