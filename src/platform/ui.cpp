@@ -430,6 +430,8 @@ void RegisterPanelContract(const PanelContract& contract) {
 // ---- Run-time ------------------------------------------------------------------
 
 int InitUserInterfaceRuntime(int argc, char* argv[], bool headless) {
+  RegisterGraphWidget();
+  RegisterCanvasWidget();
   if (qApp != nullptr) return 1;
   TimeScale();  // read GNSS_TIME_SCALE before any locale change
   const QByteArray platform = qgetenv("QT_QPA_PLATFORM");

@@ -40,6 +40,20 @@ void RegisterWidgetClass(const QString& className, WidgetFactory factory);
 using AttributeHook = std::function<bool(QWidget* widget, int attribute, int value)>;
 void RegisterAttributeHook(AttributeHook hook);
 
+// Texts from the station: UTF-8, or else Windows-1252 bytes (a file written
+// on another system, the bullet 0x95 of the satellite table), so that no
+// character is lost or replaced.
+QString FromStationText(const char* text);
+
+// The widget classes of this layer that Qt Designer does not know: graphs
+// ("StationGraph") and canvases ("StationCanvas"). Registered by the run-time
+// initialisation.
+void RegisterGraphWidget();
+void RegisterCanvasWidget();
+
+// The colour 0xRRGGBB of canvas pixel (x, y), or a negative error: for tests.
+int CanvasPixel(int panel, int control, int x, int y);
+
 // True while a control callback runs (a panel discarded from inside its own
 // callback is deleted later, once the event that called it has finished).
 bool InsideCallback();

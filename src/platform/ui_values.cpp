@@ -37,6 +37,22 @@ std::vector<AttributeHook>& AttributeHooks() {
 
 void RegisterAttributeHook(AttributeHook hook) { AttributeHooks().push_back(std::move(hook)); }
 
+QString FromStationText(const char* text) {
+  const QByteArrayView bytes(text ? text : "");
+  if (bytes.isValidUtf8()) return QString::fromUtf8(bytes);
+  // Windows-1252 is Latin-1 but for 0x80..0x9F, where it has printable
+  // characters (0x95 is the bullet) instead of control codes.
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  QString out = QString::fromLatin1(bytes);
+  for (QChar& c : out) {
+    if (c.unicode() >= 0x80 && c.unicode() <= 0x9F) c = QChar(kHigh[c.unicode() - 0x80]);
+  }
+  return out;
+}
+
 }  // namespace ui_internal
 
 using namespace ui_internal;
@@ -44,11 +60,8 @@ using namespace ui_internal;
 namespace {
 
 // Texts are UTF-8; bytes that are not (a file written on another system) are
-// taken as Latin-1 rather than replaced, so no character is lost.
-QString FromUtf8(const char* text) {
-  const QByteArrayView bytes(text ? text : "");
-  return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
-}
+// taken as Windows-1252 rather than replaced, so no character is lost.
+QString FromUtf8(const char* text) { return FromStationText(text); }
 
 // Whole-text number parsing in the C locale (the station keeps LC_NUMERIC "C").
 bool ParseLong(const std::string& text, long* value) {
@@ -333,6 +346,20 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
       w->setPalette(palette);
       return 0;
     }
+    case ATTR_BACK_COLOR: {
+      // Base is the field of an input (spin box, line edit), Window the
+      // ground of the rest; a label paints its ground only when asked to.
+      const QColor color(QRgb(static_cast<unsigned>(value) & 0xFFFFFFu));
+      QPalette palette = w->palette();
+      for (QPalette::ColorRole role : {QPalette::Base, QPalette::Window}) {
+        palette.setColor(QPalette::Active, role, color);
+        palette.setColor(QPalette::Inactive, role, color);
+        palette.setColor(QPalette::Disabled, role, color);
+      }
+      w->setPalette(palette);
+      if (qobject_cast<QLabel*>(w)) w->setAutoFillBackground(true);
+      return 0;
+    }
     case ATTR_CTRL_VAL:
       return SetNumber(w, value, true);
     default:
@@ -382,6 +409,9 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
       return 0;
     case ATTR_TEXT_COLOR:
       *value = static_cast<int>(w->palette().color(QPalette::Text).rgb() & 0xFFFFFFu);
+      return 0;
+    case ATTR_BACK_COLOR:
+      *value = static_cast<int>(w->palette().color(QPalette::Base).rgb() & 0xFFFFFFu);
       return 0;
     case ATTR_CTRL_VAL:
       return GetCtrlVal(panel, control, value);
