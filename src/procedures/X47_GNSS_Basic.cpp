@@ -184,6 +184,9 @@ void RunPoint(int point, BasicTestSettings& settings, GeoPoint& reference, int r
                       settings.minSatellites, status.maxFixSeconds),
               nullptr);
 
+  // A fix mode left from the previous point must not count for this one: a
+  // wait that returns before any epoch (an abort, a failed read) has no fix.
+  status.fixMode = 0;
   const double t1 = WaitForFix(status, table, fix, AbortFlag);
   // A 3D fix that came only in the last second of the allowed time (or never
   // reached the required satellites) is no usable fix either.
