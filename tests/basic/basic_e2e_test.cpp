@@ -7,8 +7,8 @@
 #include <QImage>
 #include <cmath>
 #include <cstdio>
-#include <regex>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
