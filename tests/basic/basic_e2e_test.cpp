@@ -192,8 +192,105 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"<font color='red'>FIX TIMEOUT! Time elapsed trying to get fix: ", 3},
                      {"<font color='red'>ERROR: Could not get FIX (3)!</font><br>\n", 1},
                      {"Position acquired!", 0}}},
+        // A receiver that cannot be initialised fails every point (it used to
+        // pass with no point sampled).
+        FailingCase{
+            "init_fails",
+            {"EMULator:RECeiver:FAULt:UNPLug:STARt ON"},
+            3,
+            "FAIL(3)",
+            1,
+            {{"<font color='red'>ERROR: Could not initialize receiver (", 3},
+             {"<font color='red'>ERROR: Could not initialize receiver (3)!</font><br>\n", 1},
+             {"Waiting for 3D FIX", 0}}},
         FailingCase{"no_points", {}, 0, "PASS", 0, {{"Basic Test: Point #", 0}}}),
     [](const testing::TestParamInfo<FailingCase>& info) { return info.param.name; });
+
+struct VerdictCase {
+  const char* name;
+  std::vector<std::string> lab;
+  int iterations;
+  int galileo;
+  const char* result;
+  int exitCode;
+  std::size_t failedPoints;
+  const char* redLine;  // the verdict's own red log line, if any
+};
+
+void PrintTo(const VerdictCase& c, std::ostream* os) { *os << c.name; }
+
+class BasicVerdict : public testing::TestWithParam<VerdictCase> {};
+
+// The ratio rules count failed points against the configured points: with
+// Galileo 80 % must pass, without it 96 %; then the averages.
+TEST_P(BasicVerdict, FromTheReceiversFaults) {
+  const VerdictCase& c = GetParam();
+  Lab lab(c.name);
+  std::string error;
+  ASSERT_TRUE(lab.Start(&error)) << error;
+  for (const std::string& command : c.lab) lab.Command(command);
+  const StationRun run =
+      lab.Run({"set BASIC_ITERATIONS=" + std::to_string(c.iterations),
+               "set BASIC_NUM_GAL=" + std::to_string(c.galileo), "set BASIC_MAX_FIXTIME=10"},
+              "000");
+  EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+  const fs::path dir = lab.RunLog();
+  ASSERT_FALSE(dir.empty());
+  const std::string html = ReadFile(dir / "GNSS_000.html");
+  EXPECT_EQ(Count(html, "<font color='red'>FIX TIMEOUT!"), c.failedPoints);
+  EXPECT_EQ(Count(html, "Position acquired!"), c.iterations - c.failedPoints);
+  if (c.redLine != nullptr) {
+    EXPECT_EQ(Count(html, std::string("<font color='red'>") + c.redLine + "</font><br>"), 1u);
+  }
+  const std::string colour = std::string(c.result).rfind("PASS", 0) == 0 ? "green" : "red";
+  EXPECT_NE(html.find("<h3><hr><font color='" + colour +
+                      "'>Test Row 1 Result:           " + c.result + "</font></h3>"),
+            std::string::npos);
+  EXPECT_NE(ReadFile(dir / "SUMMARY.html")
+                .find("<td><font color='" + colour + "'><b>" + c.result + "</b></font></td>"),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BasicVerdict,
+    testing::Values(
+        VerdictCase{
+            "one_of_25", {"EMULator:RECeiver:FAULt:NOFix 1"}, 25, 0, "PASS(1!)", 0, 1, nullptr},
+        VerdictCase{
+            "two_of_25", {"EMULator:RECeiver:FAULt:NOFix 2"}, 25, 0, "FAIL(2)", 1, 2, nullptr},
+        VerdictCase{"galileo_five_of_25",
+                    {"EMULator:RECeiver:FAULt:NOFix 5"},
+                    25,
+                    2,
+                    "PASS(5!)",
+                    0,
+                    5,
+                    nullptr},
+        VerdictCase{"galileo_six_of_25",
+                    {"EMULator:RECeiver:FAULt:NOFix 6"},
+                    25,
+                    2,
+                    "FAIL(6)",
+                    1,
+                    6,
+                    nullptr},
+        VerdictCase{"average_2d_30m",
+                    {"EMULator:RECeiver:FAULt:OFFSet 30,0,0"},
+                    3,
+                    0,
+                    "2D ERR",
+                    1,
+                    0,
+                    "Average 2D error exceeded maximum allowed! (2D ERR)\n"},
+        VerdictCase{"average_3d_70m",
+                    {"EMULator:RECeiver:FAULt:OFFSet 0,0,70"},
+                    3,
+                    0,
+                    "3D ERR",
+                    1,
+                    0,
+                    "Average 3D error exceeded maximum allowed! (3D ERR)\n"}),
+    [](const testing::TestParamInfo<VerdictCase>& info) { return info.param.name; });
 
 TEST(BasicE2E, WithoutTheReceiverPortTheTestEndsWithoutVerdictOrSummary) {
   Lab lab("no_port");
