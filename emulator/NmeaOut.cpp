@@ -3,24 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <numbers>
 #include <utility>
 
+#include "TextFormat.h"
+
 namespace emu {
 
 namespace {
-
-// One field's text; every number goes through here so that the output stays
-// in the C locale's format whatever the environment says.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  std::array<char, 64> buffer{};
-  const int n = std::snprintf(buffer.data(), buffer.size(), format, args...);
-  if (n < 0) return {};
-  return std::string(buffer.data(), static_cast<std::size_t>(std::min<int>(n, buffer.size() - 1)));
-}
 
 // snprintf's %f follows LC_NUMERIC; the emulator never changes it from "C",
 // but a decimal comma would break every sentence, so make sure.
@@ -70,32 +61,10 @@ std::string NmeaSentence(const std::string& body) {
   return "$" + body + "*" + NmeaChecksum(body) + "\r\n";
 }
 
-const char* Talker(NmeaSystem system) {
-  switch (system) {
-    case NmeaSystem::Gps:
-      return "GP";
-    case NmeaSystem::Glonass:
-      return "GL";
-    case NmeaSystem::Galileo:
-      return "GA";
-  }
-  return "GN";
-}
-
-int NmeaSatelliteNumber(NmeaSystem system, int svid) {
-  switch (system) {
-    case NmeaSystem::Gps:
-      return svid;
-    case NmeaSystem::Glonass:
-      return 64 + svid;
-    case NmeaSystem::Galileo:
-      return 210 + svid;
-  }
-  return svid;
-}
+int NmeaSatelliteNumber(GnssSystem system, int svid) { return svid + Row(system).nmeaNumberOffset; }
 
 std::string SolutionTalker(const EpochReport& epoch) {
-  if (epoch.systems.size() == 1) return Talker(epoch.systems.front().system);
+  if (epoch.systems.size() == 1) return Row(epoch.systems.front().system).talker;
   return "GN";
 }
 
@@ -165,7 +134,7 @@ std::string FormatGsa(const EpochReport& e) {
     one("GN", nullptr);
     return out;
   }
-  for (const auto& s : e.systems) one(chained ? "GN" : Talker(s.system), &s.satellites);
+  for (const auto& s : e.systems) one(chained ? "GN" : Row(s.system).talker, &s.satellites);
   return out;
 }
 
@@ -192,10 +161,10 @@ std::vector<std::string> FormatGsvGroups(const EpochReport& e, int padFirstGroup
     groups.push_back(std::move(out));
   };
   if (e.systems.empty()) {
-    group("GP", {});
+    group(Row(GnssSystem::Gps).talker, {});
     return groups;
   }
-  for (const auto& s : e.systems) group(Talker(s.system), s.satellites);
+  for (const auto& s : e.systems) group(Row(s.system).talker, s.satellites);
   return groups;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "GnssSystems.h"
+
 namespace emu {
 
 // Two-digit upper-case hexadecimal XOR of the characters between "$" and "*".
@@ -13,12 +15,8 @@ std::string NmeaChecksum(const std::string& body);
 // "$" + body + "*" + checksum + "\r\n".
 std::string NmeaSentence(const std::string& body);
 
-enum class NmeaSystem { Gps, Glonass, Galileo };
-const char* Talker(NmeaSystem system);  // "GP", "GL", "GA"
-
-// Satellite numbers as the receiver reports them: GPS 1-32, GLONASS 64 + slot
-// number (65-96), Galileo 210 + SVID (211-246, extended numbering).
-int NmeaSatelliteNumber(NmeaSystem system, int svid);
+// Satellite numbers as the receiver reports them (GnssSystemRow::nmeaNumberOffset).
+int NmeaSatelliteNumber(GnssSystem system, int svid);
 
 struct SatelliteView {
   int prn = 0;        // as NmeaSatelliteNumber gives it
@@ -29,7 +27,7 @@ struct SatelliteView {
 };
 
 struct SystemView {
-  NmeaSystem system = NmeaSystem::Gps;
+  GnssSystem system = GnssSystem::Gps;
   std::vector<SatelliteView> satellites;
 };
 

@@ -28,6 +28,20 @@ int OpenRetrying(const char* path, int flags) {
   return fd;
 }
 
+// One read or write on the non-blocking master, retried on EINTR: the bytes
+// moved, 0 when none can move now (EAGAIN), -1 on an error or when closed.
+template <typename Io>
+long NonBlockingOn(int fd, Io io) {
+  if (fd < 0) return -1;
+  for (;;) {
+    const ssize_t n = io();
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return 0;
+    return -1;
+  }
+}
+
 void CloseQuietly(int fd) {
   if (fd >= 0) ::close(fd);  // no retry on EINTR: the fd is gone either way on Linux
 }
@@ -161,25 +175,11 @@ void Pty::DiscardUnread() {
 }
 
 long Pty::Write(const char* data, std::size_t size) {
-  if (master_ < 0) return -1;
-  for (;;) {
-    const ssize_t n = ::write(master_, data, size);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN) return 0;
-    return -1;
-  }
+  return NonBlockingOn(master_, [&] { return ::write(master_, data, size); });
 }
 
 long Pty::Read(char* data, std::size_t capacity) {
-  if (master_ < 0) return -1;
-  for (;;) {
-    const ssize_t n = ::read(master_, data, capacity);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN) return 0;
-    return -1;
-  }
+  return NonBlockingOn(master_, [&] { return ::read(master_, data, capacity); });
 }
 
 ComLink::~ComLink() { Remove(); }

@@ -13,22 +13,17 @@
 //   EMULator:CONNection:DROP:AFTer <n> the n-th later message closes its connection
 //   EMULator:RESet                    clear every arranged fault
 //   EMULator:TIME:SCALe?              the GNSS_TIME_SCALE in force
-#include <cstdio>
+#include <limits>
 
 #include "ScpiInstrument.h"
 #include "SimulatorModel.h"
+#include "TextFormat.h"
 
 namespace emu {
 
 namespace {
 
 constexpr const char* kIdentification = "Emulated Lab,QARN,100001,qarn-emu 1.0";
-
-std::string FormatNumber(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.15g", value);
-  return text;
-}
 
 }  // namespace
 
@@ -67,13 +62,8 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
         [](ScpiCall& c) { c.Reply(c.Instrument().Faults().silent ? "1" : "0"); });
   // Milliseconds of real time by which every *OPC? answer is held back.
   t.Add("EMULator:OPC:DELay", [](ScpiCall& c) {
-    auto ms = c.Integer(0);
-    if (!ms) return;
-    if (*ms < 0 || *ms > 600000) {
-      c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      return;
-    }
-    c.Instrument().Faults().opcDelayMs = static_cast<int>(*ms);
+    auto ms = c.IntegerIn(0, 0, 600000);
+    if (ms) c.Instrument().Faults().opcDelayMs = static_cast<int>(*ms);
   });
   t.Add("EMULator:OPC:DELay?",
         [](ScpiCall& c) { c.Reply(std::to_string(c.Instrument().Faults().opcDelayMs)); });
@@ -94,13 +84,8 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
   // The n-th message received after this one (on any connection) is not
   // executed; its connection is closed instead.
   t.Add("EMULator:CONNection:DROP:AFTer", [](ScpiCall& c) {
-    auto n = c.Integer(0);
-    if (!n) return;
-    if (*n < 1) {
-      c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      return;
-    }
-    c.Instrument().Faults().dropAfterMessages = static_cast<int>(*n);
+    auto n = c.IntegerIn(0, 1, std::numeric_limits<long>::max());
+    if (n) c.Instrument().Faults().dropAfterMessages = static_cast<int>(*n);
   });
   t.Add("EMULator:ANSWer:MODE", [](ScpiCall& c) {
     auto mode = c.Keyword(0);
@@ -119,7 +104,7 @@ void RegisterCommonCommands(ScpiInstrument& instrument) {
     c.Error(scpi_error::kIllegalParameterValue, "Illegal parameter value");
   });
   t.Add("EMULator:TIME:SCALe?",
-        [](ScpiCall& c) { c.Reply(FormatNumber(c.Instrument().Model().TimeScale())); });
+        [](ScpiCall& c) { c.Reply(Format("%.15g", c.Instrument().Model().TimeScale())); });
 }
 
 std::string Printable(const char* data, std::size_t size) {
@@ -129,9 +114,7 @@ std::string Printable(const char* data, std::size_t size) {
     if (c >= 0x20 && c < 0x7f) {
       shown += static_cast<char>(c);
     } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      shown += hex;
+      shown += Format("\\x%02X", c);
     }
   }
   return shown;

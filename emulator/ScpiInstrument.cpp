@@ -7,16 +7,11 @@
 #include <stdexcept>
 
 #include "SimulatorModel.h"
+#include "TextFormat.h"
 
 namespace emu {
 
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string_view Trim(std::string_view text) {
   const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -123,14 +118,26 @@ std::optional<double> ScpiCall::Number(size_t i) {
 }
 
 std::optional<long> ScpiCall::Integer(size_t i) {
-  auto value = Number(i);
+  const auto value = NumberIn(i, -2.0e9, 2.0e9);
   if (!value) return std::nullopt;
-  if (std::fabs(*value) > 2.0e9) {
-    Error(scpi_error::kDataOutOfRange, "Data out of range");
-    return std::nullopt;
-  }
   return std::lround(*value);
 }
+
+template <typename T>
+std::optional<T> ScpiCall::Within(std::optional<T> value, T low, T high) {
+  if (!value || !InRange(*value, low, high)) return std::nullopt;
+  return value;
+}
+
+std::optional<double> ScpiCall::NumberIn(size_t i, double low, double high) {
+  return Within(Number(i), low, high);
+}
+
+std::optional<long> ScpiCall::IntegerIn(size_t i, long low, long high) {
+  return Within(Integer(i), low, high);
+}
+
+void ScpiCall::OutOfRange() { Error(scpi_error::kDataOutOfRange, "Data out of range"); }
 
 std::optional<bool> ScpiCall::Boolean(size_t i) {
   auto word = Keyword(i);

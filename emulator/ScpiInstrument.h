@@ -68,6 +68,19 @@ class ScpiCall {
   std::optional<double> Number(size_t i);        // units: GHz, MHz, kHz, Hz, dBm, dB, s, ms
   std::optional<long> Integer(size_t i);
   std::optional<bool> Boolean(size_t i);  // ON, OFF, 1, 0
+  // The same, then checked against [low, high] (both included): outside it
+  // they queue -222 "Data out of range" and return nullopt.
+  std::optional<double> NumberIn(size_t i, double low, double high);
+  std::optional<long> IntegerIn(size_t i, long low, long high);
+  // A value read apart: true when within [low, high], else -222 is queued.
+  template <typename T>
+  bool InRange(T value, T low, T high) {
+    if (value >= low && value <= high) return true;
+    OutOfRange();
+    return false;
+  }
+  // Queues -222 "Data out of range", for values the handler checks itself.
+  void OutOfRange();
   // Queues -108 and returns false when more than `count` parameters came.
   bool AtMost(size_t count);
 
@@ -83,6 +96,10 @@ class ScpiCall {
   int AnswerDelayMs() const { return delayMs_; }
 
  private:
+  // A value read, kept when it is within [low, high].
+  template <typename T>
+  std::optional<T> Within(std::optional<T> value, T low, T high);
+
   ScpiInstrument& instrument_;
   bool query_;
   std::vector<int> suffixes_;

@@ -3,25 +3,19 @@
 // satelliteSlots, location and simulation time.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
+#include "GnssSystems.h"
 #include "ScpiInstrument.h"
 #include "SimulatorModel.h"
+#include "TextFormat.h"
 #include "WaypointRoute.h"
 
 namespace emu {
 
 namespace {
 
-constexpr const char* kBaseband = "[SOURce]:BB:GPS|GALileo|GLONass";
 constexpr int kHeaderSuffixOutOfRange = -114;
 constexpr int kFileNameNotFound = -256;
-
-std::string Format(const char* format, auto... values) {
-  char text[160];
-  std::snprintf(text, sizeof text, format, values...);
-  return text;
-}
 
 std::string FormatPosition(const GeoPosition& p) {
   return Format("%.8f,%.8f,%.3f", p.longitude, p.latitude, p.altitude);
@@ -31,23 +25,9 @@ std::string FormatPosition(const GeoPosition& p) {
 // 60, time of week 604800) is shown as the last millisecond below it.
 double BelowRollOver(double value, double limit) { return std::min(value, limit - 0.001); }
 
+// The system a matched "GPS|GALileo|GLONass" node names.
 GnssSystem SystemOfChoice(const std::string& choice) {
-  if (choice == "GALILEO") return GnssSystem::Galileo;
-  if (choice == "GLONASS") return GnssSystem::Glonass;
-  return GnssSystem::Gps;
-}
-
-// Highest satellite number of each system's standard.
-int MaxSvid(GnssSystem system) {
-  switch (system) {
-    case GnssSystem::Gps:
-      return 32;
-    case GnssSystem::Galileo:
-      return 36;
-    case GnssSystem::Glonass:
-      return 24;
-  }
-  return 32;
+  return SystemOfScpiChoice(choice).value_or(GnssSystem::Gps);
 }
 
 // Keyword parameters: each accepted spelling and the form stored.
@@ -63,14 +43,15 @@ std::optional<std::string> OneOf(ScpiCall& c, size_t i,
 }
 
 std::optional<GeoPosition> ReadPosition(ScpiCall& c, size_t first) {
+  // All three are read before any is range checked.
   auto lon = c.Number(first);
   if (!lon) return std::nullopt;
   auto lat = c.Number(first + 1);
   if (!lat) return std::nullopt;
   auto alt = c.Number(first + 2);
   if (!alt) return std::nullopt;
-  if (std::fabs(*lon) > 180.0 || std::fabs(*lat) > 90.0 || *alt < -10000.0 || *alt > 1.0e7) {
-    c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+  if (!c.InRange(*lon, -180.0, 180.0) || !c.InRange(*lat, -90.0, 90.0) ||
+      !c.InRange(*alt, -10000.0, 1.0e7)) {
     return std::nullopt;
   }
   return GeoPosition{*lon, *lat, *alt};
@@ -102,15 +83,16 @@ class SimulatorCommands {
  private:
   // A baseband command: the prefix it came with makes its system primary.
   void Baseband(const std::string& rest, ScpiHandler handler) {
-    t_.Add(std::string(kBaseband) + rest, [this, handler = std::move(handler)](ScpiCall& c) {
-      if (!c.IsQuery()) {
-        const GnssSystem system = SystemOfChoice(c.Choice(0));
-        if (model_.Settings().primary != system) {
-          model_.Change([system](SimulatorSettings& s) { s.primary = system; });
-        }
-      }
-      handler(c);
-    });
+    t_.Add("[SOURce]:BB:" + ScpiSystemNode() + rest,
+           [this, handler = std::move(handler)](ScpiCall& c) {
+             if (!c.IsQuery()) {
+               const GnssSystem system = SystemOfChoice(c.Choice(0));
+               if (model_.Settings().primary != system) {
+                 model_.Change([system](SimulatorSettings& s) { s.primary = system; });
+               }
+             }
+             handler(c);
+           });
   }
 
   // A slot number from the header, or nullopt after queuing -114.
@@ -128,20 +110,14 @@ class SimulatorCommands {
 
   void RegisterOutput() {
     t_.Add("[SOURce]:FREQuency[:CW]", [this](ScpiCall& c) {
-      auto hz = c.Number(0);
-      if (!hz) return;
-      if (*hz < 1.0e8 || *hz > 6.0e9)
-        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      Set([&](SimulatorSettings& s) { s.frequencyHz = *hz; });
+      auto hz = c.NumberIn(0, 1.0e8, 6.0e9);
+      if (hz) Set([&](SimulatorSettings& s) { s.frequencyHz = *hz; });
     });
     t_.Add("[SOURce]:FREQuency[:CW]?",
            [this](ScpiCall& c) { c.Reply(Format("%.0f", S().frequencyHz)); });
     t_.Add("[SOURce]:POWer[:LEVel][:IMMediate][:AMPLitude]", [this](ScpiCall& c) {
-      auto dbm = c.Number(0);
-      if (!dbm) return;
-      if (*dbm < -145.0 || *dbm > 20.0)
-        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      Set([&](SimulatorSettings& s) { s.levelDbm = *dbm; });
+      auto dbm = c.NumberIn(0, -145.0, 20.0);
+      if (dbm) Set([&](SimulatorSettings& s) { s.levelDbm = *dbm; });
     });
     t_.Add("[SOURce]:POWer[:LEVel][:IMMediate][:AMPLitude]?",
            [this](ScpiCall& c) { c.Reply(Format("%.2f", S().levelDbm)); });
@@ -191,11 +167,11 @@ class SimulatorCommands {
     });
     Baseband(":SMODe?", [this](ScpiCall& c) { c.Reply(S().simulationMode); });
     Baseband(":POWer:REFerence", [this](ScpiCall& c) {
-      auto dbm = c.Number(0);
-      if (!dbm) return;
-      if (*dbm < -145.0 || *dbm > 20.0)
-        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      Set([&](SimulatorSettings& s) { s.referencePowerDbm = static_cast<int>(std::lround(*dbm)); });
+      auto dbm = c.NumberIn(0, -145.0, 20.0);
+      if (dbm)
+        Set([&](SimulatorSettings& s) {
+          s.referencePowerDbm = static_cast<int>(std::lround(*dbm));
+        });
     });
     Baseband(":POWer:REFerence?",
              [this](ScpiCall& c) { c.Reply(std::to_string(S().referencePowerDbm)); });
@@ -203,33 +179,23 @@ class SimulatorCommands {
       if (auto on = c.Boolean(0)) Set([&](SimulatorSettings& s) { s.pCode = *on; });
     });
     Baseband(":UMGPS?", [this](ScpiCall& c) { c.Reply(S().pCode ? "1" : "0"); });
-    Baseband(":HYBRid:GPS|GALileo|GLONass", [this](ScpiCall& c) {
+    const std::string hybrid = ":HYBRid:" + ScpiSystemNode();
+    Baseband(hybrid, [this](ScpiCall& c) {
       auto on = c.Boolean(0);
       if (!on) return;
-      const GnssSystem system = SystemOfChoice(c.Choice(1));
-      Set([&](SimulatorSettings& s) {
-        (system == GnssSystem::Gps       ? s.hybridGps
-         : system == GnssSystem::Galileo ? s.hybridGalileo
-                                         : s.hybridGlonass) = *on;
-      });
+      const auto index = static_cast<std::size_t>(SystemOfChoice(c.Choice(1)));
+      Set([&](SimulatorSettings& s) { s.hybrid[index] = *on; });
     });
-    Baseband(":HYBRid:GPS|GALileo|GLONass?", [this](ScpiCall& c) {
-      const GnssSystem system = SystemOfChoice(c.Choice(1));
-      const bool on = system == GnssSystem::Gps       ? S().hybridGps
-                      : system == GnssSystem::Galileo ? S().hybridGalileo
-                                                      : S().hybridGlonass;
-      c.Reply(on ? "1" : "0");
+    Baseband(hybrid + "?", [this](ScpiCall& c) {
+      const auto index = static_cast<std::size_t>(SystemOfChoice(c.Choice(1)));
+      c.Reply(S().hybrid[index] ? "1" : "0");
     });
   }
 
   void RegisterSatellites() {
     Baseband(":SATellite:COUNt", [this](ScpiCall& c) {
-      auto n = c.Integer(0);
-      if (!n) return;
-      if (*n < kMinimumSatelliteCount || *n > kSlotCapacity) {
-        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      }
-      Set([&](SimulatorSettings& s) { s.satelliteCount = static_cast<int>(*n); });
+      auto n = c.IntegerIn(0, kMinimumSatelliteCount, kSlotCapacity);
+      if (n) Set([&](SimulatorSettings& s) { s.satelliteCount = static_cast<int>(*n); });
     });
     Baseband(":SATellite:COUNt?",
              [this](ScpiCall& c) { c.Reply(std::to_string(S().satelliteCount)); });
@@ -247,28 +213,25 @@ class SimulatorCommands {
       if (!slot) return;
       auto tag = c.Text(0);
       if (!tag) return;
-      auto standard = StandardFromTag(*tag);
+      auto standard = SystemOfStandard(*tag);
       if (!standard) return c.Error(scpi_error::kIllegalParameterValue, "Illegal parameter value");
       Set([&](SimulatorSettings& s) {
         SatelliteSlot& slotState = s.satelliteSlots[*slot - 1];
         slotState.standard = *standard;
-        slotState.svid = std::min(slotState.svid, MaxSvid(*standard));
+        slotState.svid = std::min(slotState.svid, Row(*standard).maxSvid);
       });
     });
     Baseband(":SATellite#:STANdard?", [this](ScpiCall& c) {
-      if (auto slot = Slot(c)) c.Reply(StandardTag(S().satelliteSlots[*slot - 1].standard));
+      if (auto slot = Slot(c)) c.Reply(Row(S().satelliteSlots[*slot - 1].standard).standardTag);
     });
     Baseband(":SATellite#:SVID", [this](ScpiCall& c) {
       auto slot = Slot(c);
       if (!slot) return;
-      auto svid = c.Integer(0);
-      if (!svid) return;
-      if (*svid < 1 || *svid > MaxSvid(S().satelliteSlots[*slot - 1].standard)) {
-        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      }
-      Set([&](SimulatorSettings& s) {
-        s.satelliteSlots[*slot - 1].svid = static_cast<int>(*svid);
-      });
+      auto svid = c.IntegerIn(0, 1, Row(S().satelliteSlots[*slot - 1].standard).maxSvid);
+      if (svid)
+        Set([&](SimulatorSettings& s) {
+          s.satelliteSlots[*slot - 1].svid = static_cast<int>(*svid);
+        });
     });
     Baseband(":SATellite#:SVID?", [this](ScpiCall& c) {
       if (auto slot = Slot(c)) c.Reply(std::to_string(S().satelliteSlots[*slot - 1].svid));
@@ -291,21 +254,15 @@ class SimulatorCommands {
 
   void RegisterTime() {
     Baseband(":NAVigation:SIMulation:WNUMber", [this](ScpiCall& c) {
-      auto week = c.Integer(0);
-      if (!week) return;
-      if (*week < 0 || *week > 10000)
-        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      model_.SetWeekNumber(static_cast<int>(*week));
+      auto week = c.IntegerIn(0, 0, 10000);
+      if (week) model_.SetWeekNumber(static_cast<int>(*week));
     });
     Baseband(":NAVigation:SIMulation:WNUMber?",
              [this](ScpiCall& c) { c.Reply(std::to_string(model_.WeekNumberNow())); });
     Baseband(":NAVigation:SIMulation:TOW", [this](ScpiCall& c) {
-      auto tow = c.Number(0);
-      if (!tow) return;
-      if (*tow < 0.0 || *tow >= kSecondsPerWeek) {
-        return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-      }
-      model_.SetTimeOfWeek(*tow);
+      // Below a whole week: the largest double under it is the bound.
+      auto tow = c.NumberIn(0, 0.0, std::nextafter(kSecondsPerWeek, 0.0));
+      if (tow) model_.SetTimeOfWeek(*tow);
     });
     Baseband(":NAVigation:SIMulation:TOW?", [this](ScpiCall& c) {
       c.Reply(Format("%.3f", BelowRollOver(model_.TimeOfWeekNow(), kSecondsPerWeek)));
@@ -317,7 +274,7 @@ class SimulatorCommands {
       if (!day) return;
       if (!model_.SetUtcDate(static_cast<int>(*year), static_cast<int>(*month),
                              static_cast<int>(*day))) {
-        c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+        c.OutOfRange();
       }
     });
     Baseband(":NAVigation:SIMulation:DATE?", [this](ScpiCall& c) {
@@ -330,7 +287,7 @@ class SimulatorCommands {
       auto second = minute ? c.Number(2) : std::nullopt;
       if (!second) return;
       if (!model_.SetUtcTimeOfDay(static_cast<int>(*hour), static_cast<int>(*minute), *second)) {
-        c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+        c.OutOfRange();
       }
     });
     Baseband(":NAVigation:SIMulation:TIME?", [this](ScpiCall& c) {
@@ -343,9 +300,7 @@ class SimulatorCommands {
     Baseband(":LOCation:SELect", [this](ScpiCall& c) {
       auto name = c.Text(0);
       if (!name) return;
-      std::string upper;
-      for (char ch : *name)
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      const std::string upper = Upper(*name);
       if (upper == "USER DEFINED") {
         Set([](SimulatorSettings& s) {
           s.locationMode = LocationMode::UserDefined;
@@ -411,7 +366,7 @@ class SimulatorCommands {
       if (!second) return;
       t.second = *second;
       auto gps = SimulatorModel::UtcCalendarToGps(t);
-      if (!gps) return c.Error(scpi_error::kDataOutOfRange, "Data out of range");
+      if (!gps) return c.OutOfRange();
       // A date given in GPS time is converted back to the GPS time scale.
       if (*base == "GPS") *gps -= kGpsUtcLeapSeconds;
       c.Reply(FormatPosition(model_.ReceiverPositionAt(*gps)));

@@ -16,13 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "GnssSystems.h"
+
 namespace emu {
-
-enum class GnssSystem { Gps, Galileo, Glonass };
-
-// "GPS", "GAL", "GLON": the standard tags the instrument uses for slots.
-const char* StandardTag(GnssSystem system);
-std::optional<GnssSystem> StandardFromTag(const std::string& tag);
 
 inline constexpr int kSlotCapacity = 32;  // satellite slots 1..32
 inline constexpr int kMinimumSatelliteCount = 1;
@@ -33,7 +29,7 @@ struct SatelliteSlot {
   bool on = false;
   GnssSystem standard = GnssSystem::Gps;
   int svid = 1;
-  std::string signal = "CACode";  // "CAPQ" when the P code is added
+  std::string signal = Row(GnssSystem::Gps).defaultSignal;  // "CAPQ" when the P code is added
 };
 
 // WGS-84 geodetic position; degrees and metres above the ellipsoid.
@@ -79,11 +75,9 @@ struct SimulatorSettings {
   bool triggered = false;  // TRIG:EXEC since the baseband went on
   std::string triggerSequence = "AUTO";
   std::string simulationMode = "AUTO";
-  int referencePowerDbm = -120;  // POWer:REFerence
-  bool pCode = false;            // UMGPS
-  bool hybridGps = false;
-  bool hybridGalileo = false;
-  bool hybridGlonass = false;
+  int referencePowerDbm = -120;                 // POWer:REFerence
+  bool pCode = false;                           // UMGPS
+  std::array<bool, kGnssSystemCount> hybrid{};  // by GnssSystem: HYBRid:<system>
   int satelliteCount = 4;
   std::array<SatelliteSlot, kSlotCapacity> satelliteSlots{};
 
@@ -169,6 +163,9 @@ class SimulatorModel {
 
  private:
   void Notify();
+  // Changes the UTC calendar time now; false (and no change) when the
+  // result is not a valid one.
+  bool ChangeUtc(const std::function<void(CalendarTime&)>& change);
 
   double timeScale_;
   SimulatorSettings settings_;

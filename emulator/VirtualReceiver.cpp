@@ -7,13 +7,13 @@
 #include <QDir>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 #include <utility>
 
 #include "EmuModule.h"
 #include "ScpiInstrument.h"
 #include "SimulatorModel.h"
+#include "TextFormat.h"
 
 namespace emu {
 
@@ -43,50 +43,30 @@ constexpr int kUseCn0 = 20;    // weaker ones are tracked but not used
 constexpr double kErrorCorrelationSeconds = 10.0;
 constexpr std::array<const char*, 5> kSentences = {"GGA", "GSA", "GSV", "RMC", "ZDA"};
 
-unsigned SystemBit(NmeaSystem s) {
-  switch (s) {
-    case NmeaSystem::Gps:
-      return kSystemGps;
-    case NmeaSystem::Galileo:
-      return kSystemGalileo;
-    case NmeaSystem::Glonass:
-      return kSystemGlonass;
-  }
-  return 0;
-}
-
-NmeaSystem ToNmea(GnssSystem s) {
-  switch (s) {
-    case GnssSystem::Gps:
-      return NmeaSystem::Gps;
-    case GnssSystem::Galileo:
-      return NmeaSystem::Galileo;
-    case GnssSystem::Glonass:
-      return NmeaSystem::Glonass;
-  }
-  return NmeaSystem::Gps;
-}
-
 // Receivers list GPS, then GLONASS, then Galileo.
-int SystemOrder(NmeaSystem s) {
-  switch (s) {
-    case NmeaSystem::Gps:
-      return 0;
-    case NmeaSystem::Glonass:
-      return 1;
-    case NmeaSystem::Galileo:
-      return 2;
+bool ReportedBefore(GnssSystem a, GnssSystem b) { return Row(a).reportOrder < Row(b).reportOrder; }
+
+// The systems of a receiver mask, in report order, separated by spaces.
+std::string EnabledNames(unsigned mask) {
+  std::array<GnssSystem, kGnssSystemCount> order{};
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = kGnssSystems[i].system;
+  std::sort(order.begin(), order.end(), ReportedBefore);
+  std::string names;
+  for (GnssSystem s : order) {
+    if ((mask & Row(s).receiverBit) == 0) continue;
+    if (!names.empty()) names += ' ';
+    names += Row(s).name;
   }
-  return 3;
+  return names;
 }
 
 // A fixed sky plot that turns slowly: azimuths spread by the golden angle so
 // that any few satellites give a usable geometry, elevations between 15 and
 // 85 degrees, both drifting over hours of simulated time. No ephemerides.
-void SkyPosition(NmeaSystem system, int svid, double gpsSeconds, int* elevation, int* azimuth) {
+void SkyPosition(GnssSystem system, int svid, double gpsSeconds, int* elevation, int* azimuth) {
   constexpr double kGoldenAngle = 137.508;
   constexpr double kTurnSeconds = 12.0 * 3600.0;
-  const int order = SystemOrder(system);
+  const int order = Row(system).reportOrder;
   const double phase = 2.0 * std::numbers::pi * std::fmod(gpsSeconds, kTurnSeconds) / kTurnSeconds;
   const double az = std::fmod(svid * kGoldenAngle + order * 40.0 + phase * kDegrees, 360.0);
   const double el0 = 15.0 + std::fmod(svid * 47.0 + order * 23.0, 70.0);
@@ -179,7 +159,7 @@ void VirtualReceiver::ClearFaults() {
 
 void VirtualReceiver::RestoreDefaults() {
   for (const char* s : kSentences) sentenceRates_[s] = 1;
-  systemsEnabled_ = kSystemGps | kSystemGalileo | kSystemGlonass;
+  systemsEnabled_ = kAllSystems;
 }
 
 void VirtualReceiver::ResetLab() {
@@ -266,8 +246,8 @@ std::vector<VirtualReceiver::TrackedSatellite> VirtualReceiver::SeeSky(double gp
       static_cast<int>(std::lround(model_.Settings().referencePowerDbm + kCn0OverReferencePower));
   std::uniform_int_distribution<int> jitter(0, 1);
   for (const RadiatedSatellite& r : model_.RadiatedSatellites()) {
-    const NmeaSystem system = ToNmea(r.system);
-    if ((systemsEnabled_ & SystemBit(system)) == 0) continue;
+    const GnssSystem system = r.system;
+    if ((systemsEnabled_ & Row(system).receiverBit) == 0) continue;
     TrackedSatellite t{system, {}};
     t.view.prn = NmeaSatelliteNumber(system, r.svid);
     SkyPosition(system, r.svid, gpsSeconds, &t.view.elevation, &t.view.azimuth);
@@ -280,14 +260,14 @@ std::vector<VirtualReceiver::TrackedSatellite> VirtualReceiver::SeeSky(double gp
   }
   std::stable_sort(seen.begin(), seen.end(),
                    [](const TrackedSatellite& a, const TrackedSatellite& b) {
-                     return SystemOrder(a.system) < SystemOrder(b.system);
+                     return ReportedBefore(a.system, b.system);
                    });
 
   // Arranged Galileo inconsistency: the first Galileo satellite stands out.
   if (faults_.galileoSpreadDb > 0.0) {
     std::vector<SatelliteView*> galileo;
     for (auto& t : seen)
-      if (t.system == NmeaSystem::Galileo && t.view.cn0 >= kUseCn0) galileo.push_back(&t.view);
+      if (t.system == GnssSystem::Galileo && t.view.cn0 >= kUseCn0) galileo.push_back(&t.view);
     if (galileo.size() >= 2) {
       int lowest = 99;
       for (std::size_t k = 1; k < galileo.size(); ++k) lowest = std::min(lowest, galileo[k]->cn0);
@@ -332,16 +312,14 @@ EpochReport VirtualReceiver::BuildEpoch(double gpsSeconds) {
   if (e.fixMode >= 2) hadFix_ = true;
 
   // Systems reported: those radiated and enabled, even before tracking.
-  std::vector<NmeaSystem> systems;
+  std::vector<GnssSystem> systems;
   if (!gnssStopped_) {
-    for (GnssSystem g : model_.RadiatedSystems()) {
-      const NmeaSystem s = ToNmea(g);
-      if ((systemsEnabled_ & SystemBit(s)) != 0) systems.push_back(s);
+    for (GnssSystem s : model_.RadiatedSystems()) {
+      if ((systemsEnabled_ & Row(s).receiverBit) != 0) systems.push_back(s);
     }
   }
-  std::sort(systems.begin(), systems.end(),
-            [](NmeaSystem a, NmeaSystem b) { return SystemOrder(a) < SystemOrder(b); });
-  for (NmeaSystem s : systems) {
+  std::sort(systems.begin(), systems.end(), ReportedBefore);
+  for (GnssSystem s : systems) {
     SystemView v{s, {}};
     for (const auto& t : views)
       if (t.system == s) v.satellites.push_back(t.view);
@@ -557,9 +535,7 @@ void VirtualReceiver::Act(const ReceiverCommand& c) {
       break;
     case Kind::EnableSystems:
       systemsEnabled_ = (systemsEnabled_ & ~c.systemsNamed) | c.systemMask;
-      Log("--", "systems enabled: " + std::string(systemsEnabled_ & kSystemGps ? "GPS " : "") +
-                    (systemsEnabled_ & kSystemGlonass ? "GLONASS " : "") +
-                    (systemsEnabled_ & kSystemGalileo ? "Galileo" : ""));
+      Log("--", "systems enabled: " + EnabledNames(systemsEnabled_));
       break;
     case Kind::BadChecksum:
       Log("--", "ignored, bad checksum: " + Printable(c.text.data(), c.text.size()));
@@ -670,13 +646,7 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   auto integer = [&](const char* pattern, long low, long high, std::function<void(R&, long)> set,
                      std::function<long(R&)> get) {
     t.Add(pattern, With([low, high, set](ScpiCall& c, R& r) {
-            auto v = c.Integer(0);
-            if (!v) return;
-            if (*v < low || *v > high) {
-              c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-              return;
-            }
-            set(r, *v);
+            if (auto v = c.IntegerIn(0, low, high)) set(r, *v);
           }));
     t.Add(std::string(pattern) + "?",
           With([get](ScpiCall& c, R& r) { c.Reply(std::to_string(get(r))); }));
@@ -684,19 +654,10 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   auto real = [&](const char* pattern, double low, double high,
                   double VirtualReceiverOptions::*member) {
     t.Add(pattern, With([low, high, member](ScpiCall& c, R& r) {
-            auto v = c.Number(0);
-            if (!v) return;
-            if (*v < low || *v > high) {
-              c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-              return;
-            }
-            r.Options().*member = *v;
+            if (auto v = c.NumberIn(0, low, high)) r.Options().*member = *v;
           }));
-    t.Add(std::string(pattern) + "?", With([member](ScpiCall& c, R& r) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%g", r.Options().*member);
-            c.Reply(text);
-          }));
+    t.Add(std::string(pattern) + "?",
+          With([member](ScpiCall& c, R& r) { c.Reply(Format("%g", r.Options().*member)); }));
   };
 
   // Where the port is, and what the receiver reports now.
@@ -732,11 +693,7 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   // much; with ONCE only until the receiver's next restart.
   t.Add("EMULator:RECeiver:FAULt:GALSpread", With([](ScpiCall& c, R& r) {
           auto db = c.Number(0);
-          if (!db || !c.AtMost(2)) return;
-          if (*db < 0 || *db > 60) {
-            c.Error(scpi_error::kDataOutOfRange, "Data out of range");
-            return;
-          }
+          if (!db || !c.AtMost(2) || !c.InRange(*db, 0.0, 60.0)) return;
           bool once = false;
           if (c.ParamCount() == 2) {
             auto word = c.Keyword(1);
@@ -750,11 +707,8 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
           r.Faults().galileoSpreadDb = *db;
           r.Faults().galileoSpreadOnce = once;
         }));
-  t.Add("EMULator:RECeiver:FAULt:GALSpread?", With([](ScpiCall& c, R& r) {
-          char text[32];
-          std::snprintf(text, sizeof text, "%g", r.Faults().galileoSpreadDb);
-          c.Reply(text);
-        }));
+  t.Add("EMULator:RECeiver:FAULt:GALSpread?",
+        With([](ScpiCall& c, R& r) { c.Reply(Format("%g", r.Faults().galileoSpreadDb)); }));
   integer(
       "EMULator:RECeiver:FAULt:UNUSable", 0, kSlotCapacity,
       [](R& r, long v) { r.Faults().unusable = static_cast<int>(v); },

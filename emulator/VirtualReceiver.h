@@ -91,7 +91,7 @@ class VirtualReceiver {
 
  private:
   struct TrackedSatellite {
-    NmeaSystem system;
+    GnssSystem system;
     SatelliteView view;
   };
 
@@ -134,7 +134,7 @@ class VirtualReceiver {
   bool hadFix_ = false;
   bool gnssStopped_ = false;
   int lastFixMode_ = 1;
-  unsigned systemsEnabled_ = kSystemGps | kSystemGalileo | kSystemGlonass;
+  unsigned systemsEnabled_ = kAllSystems;
   std::map<std::string, int> sentenceRates_;
   long long epochCount_ = 0;
   long long gsvTurn_ = 0;  // which GSV group leads when not all fit

@@ -1,7 +1,8 @@
 #include "VirtualReceiverInput.h"
 
-#include <cstdio>
 #include <cstdlib>
+
+#include "TextFormat.h"
 
 namespace emu {
 
@@ -46,9 +47,7 @@ const char* NmeaIdName(std::uint8_t id) {
 }
 
 std::string Describe(std::uint8_t cls, std::uint8_t id, std::size_t length) {
-  char text[48];
-  std::snprintf(text, sizeof text, "UBX %02X-%02X, %zu bytes of payload", cls, id, length);
-  return text;
+  return Format("UBX %02X-%02X, %zu bytes of payload", cls, id, length);
 }
 
 std::vector<std::string> SplitFields(const std::string& body) {
@@ -208,14 +207,9 @@ void ReceiverInputParser::FinishUbx(std::vector<ReceiverCommand>& out) {
     c.kind = ReceiverCommand::Kind::EnableSystems;
     for (unsigned k = 0; k < p[3]; ++k) {
       const std::uint8_t* block = p + 4 + 8 * k;
-      unsigned bit = 0;
-      if (block[0] == 0)
-        bit = kSystemGps;
-      else if (block[0] == 2)
-        bit = kSystemGalileo;
-      else if (block[0] == 6)
-        bit = kSystemGlonass;
-      if (bit == 0) continue;
+      const auto system = SystemOfUbxGnssId(block[0]);
+      if (!system) continue;
+      const unsigned bit = Row(*system).receiverBit;
       c.systemsNamed |= bit;
       if (U32(block + 4) & 1u) c.systemMask |= bit;
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "GnssSystems.h"
+
 namespace emu {
 
 enum class ResetKind { Hot, Warm, Cold };
@@ -28,14 +30,12 @@ struct ReceiverCommand {
   ResetKind reset = ResetKind::Cold;
   std::string sentence;  // "GGA", "GSA", "GSV", "RMC", "ZDA", ...
   int rate = 0;
-  unsigned systemMask = 0;    // bit 0 GPS, bit 1 Galileo, bit 2 GLONASS
+  unsigned systemMask = 0;    // kSystemGps, kSystemGalileo, kSystemGlonass
   unsigned systemsNamed = 0;  // which of those bits the message set
   std::uint8_t ubxClass = 0, ubxId = 0;
   bool wantsAck = false;  // a CFG frame that a receiver acknowledges
   std::string text;       // the NMEA sentence or a short frame description
 };
-
-enum : unsigned { kSystemGps = 1u, kSystemGalileo = 2u, kSystemGlonass = 4u };
 
 class ReceiverInputParser {
  public:

@@ -3,6 +3,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -76,28 +77,6 @@ void ShiftWeekTime(const std::string& prefix, double offsetSeconds) {
   Command(GetString("%s:NAV:SIM:TOW %d", prefix.c_str(), TruncToInt(newTimeOfWeek)));
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-long long DaysFromCivil(long long year, int month, int day) {
-  year -= month <= 2;
-  const long long era = (year >= 0 ? year : year - 399) / 400;
-  const long long yearOfEra = year - era * 400;
-  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
-}
-
-void CivilFromDays(long long days, long long* year, int* month, int* day) {
-  days += 719468;
-  const long long era = (days >= 0 ? days : days - 146096) / 146097;
-  const long long dayOfEra = days - era * 146097;
-  const long long yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const long long shiftedMonth = (5 * dayOfYear + 2) / 153;
-  *day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-  *month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-  *year = yearOfEra + era * 400 + (*month <= 2);
-}
-
 // The carries above leave a negative second, minute or hour after a negative
 // offset, and a day beyond its month (or below 1): borrow and carry them into
 // a real date and time of day, which is all the instrument accepts. A date
@@ -121,13 +100,22 @@ void NormaliseCalendar(int* year, int* month, long long* day, int* hour, int* mi
     --*day;
   }
   if (*month < 1 || *month > 12) return;
-  long long newYear = 0;
-  int newMonth = 0, newDay = 0;
-  CivilFromDays(DaysFromCivil(*year, *month, 1) + (*day - 1), &newYear, &newMonth, &newDay);
-  if (newYear < INT_MIN || newYear > INT_MAX) return;
-  *year = static_cast<int>(newYear);
-  *month = newMonth;
-  *day = newDay;
+  // The day counted from the first of the month; a date beyond the years
+  // the calendar holds (+-32767) is left alone.
+  namespace chr = std::chrono;
+  constexpr chr::year kFirst = chr::year::min(), kLast = chr::year::max();
+  if (*year < static_cast<int>(kFirst) || *year > static_cast<int>(kLast)) return;
+  const long long firstOfMonth =
+      chr::sys_days{chr::year{*year} / chr::month{static_cast<unsigned>(*month)} / 1}
+          .time_since_epoch()
+          .count();
+  const long long earliest = chr::sys_days{kFirst / chr::January / 1}.time_since_epoch().count();
+  const long long latest = chr::sys_days{kLast / chr::December / 31}.time_since_epoch().count();
+  if (*day - 1 < earliest - firstOfMonth || *day - 1 > latest - firstOfMonth) return;
+  const chr::year_month_day date{chr::sys_days{chr::days{firstOfMonth + (*day - 1)}}};
+  *year = static_cast<int>(date.year());
+  *month = static_cast<int>(static_cast<unsigned>(date.month()));
+  *day = static_cast<unsigned>(date.day());
 }
 
 void ShiftCalendarTime(const std::string& prefix, double offsetSeconds) {

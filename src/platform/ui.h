@@ -139,7 +139,10 @@ int SetCtrlIndex(int panel, int control, int index);
 int DeleteListItem(int panel, int control, int index, int count);
 
 // ---- Graphs (Qt Charts) -------------------------------------------------------
-// Colours are 0xRRGGBB.
+// In a panel resource: <widget class="StationGraph" name="RUN_GRAPH_2D">, with
+// optional string properties (stdset="0") "xLabel" and "yLabel", the axis
+// titles ("sample" and "error [m]" when absent). The axes start at 0 and grow
+// to the data. Colours are 0xRRGGBB.
 inline constexpr int VAL_BLACK = 0x000000;
 inline constexpr int VAL_RED = 0xFF0000;
 inline constexpr int VAL_GREEN = 0x00FF00;
@@ -162,8 +165,11 @@ int PlotLine(int panel, int control, double x1, double y1, double x2, double y2,
 int RefreshGraph(int panel, int control);
 
 // ---- Canvases -----------------------------------------------------------------
-// Pixel coordinates, x to the right, y downwards, on a backing image of the
-// widget's size. ATTR_PEN_COLOR and ATTR_PEN_WIDTH set the pen.
+// In a panel resource: <widget class="StationCanvas" name="...">, sized by its
+// minimumSize or geometry. Pixel coordinates, x to the right, y downwards, on a
+// white backing image of the widget's size. ATTR_PEN_COLOR (black at first)
+// and ATTR_PEN_WIDTH (1 at first) set the pen; a point is a square dot as wide
+// as the pen, centred on it.
 struct Rect {
   int top, left, height, width;
 };
@@ -191,15 +197,19 @@ int GetTableCellVal(int panel, int control, int row, int column, std::string* te
 int SetTableCellBackground(int panel, int control, int row, int column, int color);
 int SetTableRowLabel(int panel, int control, int row, const char* label);
 int SetTableColumnLabel(int panel, int control, int column, const char* label);
-// Re-applies the sizing of rows and columns to their contents.
+// Re-applies the sizing of rows and columns to their contents (the cells in
+// view and the labels).
 int FitTableToContents(int panel, int control);
 
 // ---- Control images -------------------------------------------------------------
-// The image of a control without its label, as a bitmap handle (> 0).
+// The image of a control without its label, as a bitmap handle (> 0); a
+// graph's points plotted so far are in it. Works off-screen too.
 int GetCtrlDisplayBitmap(int panel, int control, int includeLabel, int* bitmap);
-int SaveBitmapToJPEGFile(int bitmap, const char* path, int quality);  // 0 or negative
+// 0, or negative (nothing replaced) when the file cannot be written.
+int SaveBitmapToJPEGFile(int bitmap, const char* path, int quality);
 int DiscardBitmap(int bitmap);
-// 1 when a file (of any kind) of that name exists.
+// 1 when a file (of any kind) of that name exists, with its size in *size;
+// 0 and *size -1 when none does. `size` may be null.
 int FileExists(const char* path, int* size);
 
 // ---- Standard-output window -------------------------------------------------

@@ -1,9 +1,9 @@
 // Images of controls: a grab of the widget kept under a handle until it is
 // saved as JPEG and discarded. Works off-screen as well.
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
-#include <QLayout>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QWidget>
@@ -35,10 +35,8 @@ int GetCtrlDisplayBitmap(int panel, int control, int /*includeLabel*/, int* bitm
   QWidget* w = ControlWidget(panel, control);
   if (w == nullptr) return Fail(kErrBadControl, "GetCtrlDisplayBitmap: " + UiLastError());
   if (bitmap == nullptr) return Fail(kErrBadValue, "GetCtrlDisplayBitmap: no place for the handle");
-  // A panel never shown has not been laid out: size it as it would be shown.
-  if (!w->window()->isVisible()) {
-    if (QLayout* layout = w->window()->layout()) layout->activate();
-  }
+  // What the control still has to draw (a graph's new points) is drawn first.
+  QCoreApplication::sendPostedEvents(w, 0);
   QImage image = w->grab().toImage();
   if (image.isNull())
     return Fail(kErrBadValue, "GetCtrlDisplayBitmap: " + w->objectName().toStdString() +

@@ -16,11 +16,17 @@ using namespace ui_internal;
 namespace {
 
 constexpr QRgb kBackground = 0xFFFFFFFFu;
+// A canvas the resource gives no size: room for the basic test's circle of
+// radius 90 around (110, 110).
+constexpr int kDefaultSide = 221;
 
 class StationCanvas : public QWidget {
  public:
   explicit StationCanvas(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // The procedures place points in pixels of a known size: a layout does
+    // not stretch a canvas unless the resource says so.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   }
 
   QColor pen = Qt::black;
@@ -43,8 +49,7 @@ class StationCanvas : public QWidget {
   }
 
   QSize sizeHint() const override {
-    if (!image_.isNull()) return image_.size();
-    return minimumSize().isEmpty() ? QSize(220, 220) : minimumSize();
+    return minimumSize().isEmpty() ? QSize(kDefaultSide, kDefaultSide) : minimumSize();
   }
 
  protected:

@@ -1,11 +1,13 @@
 // Graphs of the panel layer on Qt Charts. A graph keeps one line series per
 // colour and run of connected segments: a line that starts where the last
 // line of its colour ended extends that series, so a curve plotted segment by
-// segment costs one point per call, not one series. While a graph redraws
-// only on RefreshGraph, new points wait in the graph and reach the series in
-// one batch.
+// segment costs one point per call, not one series. New points wait in the
+// graph and reach the series in one batch: on the next turn of the event loop
+// (the first moment the graph can be seen redrawn), before its image is
+// taken, or, while it redraws only on RefreshGraph, then.
 #include <QChart>
 #include <QChartView>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QLineSeries>
 #include <QPointF>
@@ -26,6 +28,7 @@ namespace {
 
 constexpr const char* kDefaultXLabel = "sample";
 constexpr const char* kDefaultYLabel = "error [m]";
+const QEvent::Type kFlushEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class StationGraph : public QChartView {
  public:
@@ -50,7 +53,12 @@ class StationGraph : public QChartView {
     const int handle = nextHandle_++;
     lines_.push_back({x1, y1, x2, y2, color, handle});
     Extend(lines_.back());
-    if (autoRefresh_) Flush();
+    if (autoRefresh_ && !flushPosted_) {
+      // Each batch costs a layout of the whole series: one per turn of the
+      // event loop, not one per line.
+      flushPosted_ = true;
+      QCoreApplication::postEvent(this, new QEvent(kFlushEvent));
+    }
     return handle;
   }
 
@@ -91,7 +99,9 @@ class StationGraph : public QChartView {
         run.series->attachAxis(xAxis_);
         run.series->attachAxis(yAxis_);
       }
-      run.series->append(run.pending);
+      // One replace, not an append: the series' append of a list adds the
+      // points one by one, and the chart lays out every point again for each.
+      run.series->replace(run.series->points() + run.pending);
       run.pending.clear();
     }
     FitAxes();
@@ -103,6 +113,11 @@ class StationGraph : public QChartView {
     // The panel resource gives the axis titles as dynamic properties, set
     // after the loader made the widget.
     if (event->type() == QEvent::DynamicPropertyChange) UpdateTitles();
+    if (event->type() == kFlushEvent) {
+      flushPosted_ = false;
+      if (autoRefresh_) Flush();
+      return true;
+    }
     return QChartView::event(event);
   }
 
@@ -192,6 +207,7 @@ class StationGraph : public QChartView {
   std::deque<Run> runs_;
   std::unordered_map<int, std::size_t> lastRunOfColor_;
   bool autoRefresh_ = true;
+  bool flushPosted_ = false;
   int nextHandle_ = 1;
   double minX_ = 0, maxX_ = 0, minY_ = 0, maxY_ = 0;
   double shownMinX_ = 0, shownMaxX_ = -1, shownMinY_ = 0, shownMaxY_ = -1;

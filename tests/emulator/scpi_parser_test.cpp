@@ -14,6 +14,7 @@
 
 #include "ScpiInstrument.h"
 #include "SimulatorModel.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -133,6 +134,29 @@ const Row kRows[] = {
      kNoError},
     {"P code signal", {"SOUR:BB:GPS:SAT1:SIGN CAPQ", "SOUR:BB:GPS:SAT1:SIGN?"}, "CAPQ", kNoError},
     {"reference power", {"SOUR:BB:GPS:POWER:REF -115", "SOUR:BB:GPS:POW:REF?"}, "-115", kNoError},
+    // Limits that differ by system, and the bounds of the range checks.
+    {"Galileo's highest satellite number",
+     {"SOUR:BB:GPS:SAT1:STAN GALILEO", "SOUR:BB:GPS:SAT1:SVID 36", "SOUR:BB:GPS:SAT1:SVID?"},
+     "36",
+     kNoError},
+    {"GLONASS has no satellite 25",
+     {"SOUR:BB:GPS:SAT1:STAN glo", "SOUR:BB:GPS:SAT1:SVID 9", "SOUR:BB:GPS:SAT1:SVID 25",
+      "SOUR:BB:GPS:SAT1:SVID?"},
+     "9",
+     "-222,\"Data out of range\""},
+    {"hybrid flags apart by system",
+     {"SOUR:BB:GPS:HYBR:GLON ON", "SOUR:BB:GPS:HYBR:GAL?;GLON?"},
+     "0;1",
+     kNoError},
+    {"time of week of a whole week",
+     {"SOUR:BB:GPS:NAV:SIM:TOW 604800"},
+     "<none>",
+     "-222,\"Data out of range\""},
+    {"*OPC? delay beyond ten minutes",
+     {"EMUL:OPC:DEL 600001", "EMUL:OPC:DEL?"},
+     "0",
+     "-222,\"Data out of range\""},
+    {"drop after no message", {"EMUL:CONN:DROP:AFT 0"}, "<none>", "-222,\"Data out of range\""},
     {"emulated error entry",
      {"EMUL:ERR:ADD -200,\"Execution error\""},
      "<none>",
@@ -171,6 +195,14 @@ TEST(ScpiErrorQueue, KeepsOrderAndMarksOverflow) {
   for (size_t i = 0; i < emu::ErrorQueue::kCapacity; ++i) last = lab.NextError();
   EXPECT_EQ(last, "-350,\"Queue overflow\"");
   EXPECT_EQ(lab.NextError(), kNoError);
+}
+
+// Texts formatted for answers, NMEA and logs are never cut short.
+TEST(EmulatorText, FormatKeepsTextsOfAnyLength) {
+  const std::string longText(1000, 'x');
+  EXPECT_EQ(emu::Format("%s|%.3f", longText.c_str(), 1.0e300).size(), 1000u + 1u + 301u + 4u);
+  EXPECT_EQ(emu::Format("%02X,%g", 0xAu, 0.5), "0A,0.5");
+  EXPECT_EQ(emu::Format("%s", ""), "");
 }
 
 // ---- simulation time ----------------------------------------------------------

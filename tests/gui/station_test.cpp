@@ -2,17 +2,15 @@
 // the real panels off-screen, a decimal-comma locale, and the main window on
 // an X server.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/CommaLocale.h"
+#include "support/ChildProcess.h"
+#include "support/CommaLocale.h"
 
 namespace fs = std::filesystem;
 
@@ -20,22 +18,13 @@ namespace {
 
 const std::string kStation = STATION_BINARY_DIR "/bin/gnss-station";
 
-struct StationRun {
-  int exitCode = -1;
-  std::string out, err;
-};
+using StationRun = ProcessResult;
 
+// For the one case that needs a shell script.
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 class TempDir {
@@ -51,26 +40,18 @@ class TempDir {
   fs::path path_;
 };
 
-// Runs a command line (already quoted) in `dir` with extra environment.
-StationRun Shell(const std::string& command, const fs::path& dir, const std::string& env = "") {
-  const fs::path out = dir / ".out", err = dir / ".err";
-  const std::string line = "cd " + Quote(dir) + " && env " + env + " " + command + " >" +
-                           Quote(out) + " 2>" + Quote(err);
-  const int status = std::system(line.c_str());
-  StationRun run;
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = ReadFile(out);
-  run.err = ReadFile(err);
-  fs::remove(out);
-  fs::remove(err);
-  return run;
+// Runs a program in `dir`, standard output and error apart.
+StationRun RunIn(const std::vector<std::string>& args, const fs::path& dir,
+                 ProcessOptions options = {}) {
+  options.workingDir = dir;
+  return RunProcess(args, options);
 }
 
 StationRun Station(const std::vector<std::string>& actions, const fs::path& dir,
-                   const std::string& env = "", const std::string& station = kStation) {
-  std::string command = Quote(station) + " --headless";
-  for (const std::string& action : actions) command += " --do " + Quote(action);
-  return Shell(command, dir, env);
+                   const ProcessOptions& options = {}, const std::string& station = kStation) {
+  std::vector<std::string> args{station, "--headless"};
+  for (const std::string& action : actions) args.insert(args.end(), {"--do", action});
+  return RunIn(args, dir, options);
 }
 
 TEST(StationStartUp, MissingPanelResourceExitsMinusOneWithAReason) {
@@ -79,7 +60,7 @@ TEST(StationStartUp, MissingPanelResourceExitsMinusOneWithAReason) {
   fs::create_directories(dir.path() / "bin");
   fs::copy_file(kStation, dir.path() / "bin/gnss-station");
   const StationRun run =
-      Station({"get MAIN_DUTIP"}, dir.path(), "", (dir.path() / "bin/gnss-station").string());
+      Station({"get MAIN_DUTIP"}, dir.path(), {}, (dir.path() / "bin/gnss-station").string());
   EXPECT_EQ(run.exitCode, 255);  // -1
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("cannot load the main panel"), std::string::npos) << run.err;
@@ -89,14 +70,16 @@ TEST(StationStartUp, MissingPanelResourceExitsMinusOneWithAReason) {
   std::ofstream(dir.path() / "one.nmea")
       << "$GPGGA,120226.00,5957.00620,N,01100.64290,E,1,11,1.3,208.4,M,,M,,*41\r\n";
   const StationRun decode =
-      Shell(Quote(dir.path() / "bin/gnss-station") + " --decode-nmea one.nmea", dir.path());
+      RunIn({dir.path() / "bin/gnss-station", "--decode-nmea", "one.nmea"}, dir.path());
   EXPECT_EQ(decode.exitCode, 0) << decode.err;
 }
 
 TEST(StationStartUp, UnreachableDisplayExitsMinusOneWithAReason) {
   TempDir dir;
-  const StationRun run =
-      Shell(Quote(kStation), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:12345");
+  ProcessOptions noDisplay;
+  noDisplay.unsetEnv = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
+  noDisplay.setEnv = {"DISPLAY=:12345"};
+  const StationRun run = RunIn({kStation}, dir.path(), noDisplay);
   EXPECT_EQ(run.exitCode, 255);
   EXPECT_NE(run.err.find("cannot start"), std::string::npos) << run.err;
 }
@@ -154,9 +137,9 @@ TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
   };
   for (const Case& c : cases) {
     TempDir dir;
-    std::string command = Quote(kStation) + " --headless";
-    for (const std::string& arg : c.args) command += " " + Quote(arg);
-    const StationRun run = Shell(command, dir.path());
+    std::vector<std::string> args{kStation, "--headless"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const StationRun run = RunIn(args, dir.path());
     EXPECT_EQ(run.exitCode, 2) << c.message;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << ": " << run.err;
     EXPECT_EQ(run.out, "") << c.message << ": nothing after the failed action runs";
@@ -168,9 +151,11 @@ TEST(StationActions, FaultyActionsExitTwoWithTheReason) {
 TEST(StationActions, RunWithoutASimulatorEndsWithoutVerdict) {
   for (const char* test : {"000", "001", "011", "seq"}) {
     TempDir dir;
-    const StationRun run = Shell(
-        Quote(kStation) + " --headless --do 'set MAIN_DUTIP=127.0.0.1::1::SOCKET' --run " + test,
-        dir.path(), "GNSS_TIME_SCALE=0.05");
+    ProcessOptions scaled;
+    scaled.setEnv = {"GNSS_TIME_SCALE=0.05"};
+    const StationRun run = RunIn(
+        {kStation, "--headless", "--do", "set MAIN_DUTIP=127.0.0.1::1::SOCKET", "--run", test},
+        dir.path(), scaled);
     EXPECT_EQ(run.exitCode, 2) << test << ": " << run.err;
     EXPECT_NE(run.out.find("Can not connect to QARN"), std::string::npos)
         << test << ": " << run.out;
@@ -183,8 +168,9 @@ TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
   TempDir dir;
   const fs::path locales = CommaLocaleFolder();
   if (locales.empty()) GTEST_SKIP() << "localedef cannot make de_DE.UTF-8";
-  const std::string env = "LOCPATH=" + Quote(locales) + " LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8";
-  const StationRun probe = Shell("/usr/bin/printf '%.1f' 1.5", dir.path(), env);
+  ProcessOptions env;
+  env.setEnv = {"LOCPATH=" + locales.string(), "LC_ALL=de_DE.UTF-8", "LANG=de_DE.UTF-8"};
+  const StationRun probe = RunIn({"/usr/bin/printf", "%.1f", "1.5"}, dir.path(), env);
   if (probe.out != "1,5")
     GTEST_SKIP() << "no decimal-comma locale could be made (" << probe.out << ")";
 
@@ -204,7 +190,7 @@ TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
 // screen. Xvfb picks a free display itself (-displayfd), so that tests running
 // side by side do not race for one; the station is stopped by its process id.
 TEST(StationWindow, MainWindowIsDrawnOnAnXServer) {
-  if (std::system("command -v Xvfb >/dev/null 2>&1 && command -v import >/dev/null 2>&1") != 0) {
+  if (RunIn({"/bin/sh", "-c", "command -v Xvfb && command -v import"}, "/").exitCode != 0) {
     GTEST_SKIP() << "Xvfb or ImageMagick's import is missing";
   }
   TempDir dir;
@@ -235,8 +221,9 @@ TEST(StationWindow, MainWindowIsDrawnOnAnXServer) {
       "kill $pid; wait $pid\n"
       "kill $xvfb; wait $xvfb\n"
       "echo colors=$colors\n";
-  const StationRun run =
-      Shell("sh -c " + Quote(script), dir.path(), "-u QT_QPA_PLATFORM -u WAYLAND_DISPLAY");
+  ProcessOptions onX;
+  onX.unsetEnv = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"};
+  const StationRun run = RunIn({"/bin/sh", "-c", script}, dir.path(), onX);
   EXPECT_NE(run.out.find("alive"), std::string::npos)
       << "the station kept running: " << run.out << run.err;
   const auto at = run.out.rfind("colors=");

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "RecordingPeer.h"
 #include "instrument/DUT_IP_Control.h"
+#include "support/RecordingPeer.h"
 
 inline ViSession OpenPeerSession(RecordingPeer& peer, ViAttrState timeoutMs) {
   ViSession manager = VI_NULL;

@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "tests/support/EmulatorProcess.h"
 #include "SessionFixture.h"
 #include "instrument/DUT_IP_Control.h"
 #include "instrument/ScenarioSetup.h"
 #include "platform/clock.h"
+#include "support/EmulatorProcess.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/CommaLocale.h"
 #include "FakeSimulator.h"
-#include "RecordingPeer.h"
 #include "SessionFixture.h"
 #include "instrument/ScenarioSetup.h"
 #include "platform/clock.h"
+#include "support/CommaLocale.h"
+#include "support/RecordingPeer.h"
 
 namespace {
 

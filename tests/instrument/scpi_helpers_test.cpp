@@ -6,10 +6,11 @@
 #include <string>
 
 #include "FakeSimulator.h"
-#include "RecordingPeer.h"
 #include "SessionFixture.h"
 #include "instrument/DUT_IP_Control.h"
 #include "report/ProgressLog.h"
+#include "support/RecordingPeer.h"
+#include "support/TextFile.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ RecordingPeer::Responder ReplyWith(std::string reply) {
     if (!message.empty() && message.back() == '?') return reply;
     return std::nullopt;
   };
-}
-
-std::string ReadFile(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  return text;
 }
 
 // Log text with every "Mon Mar  5 17:47:59 2012  " stamp removed.
@@ -164,7 +157,7 @@ TEST_F(ScpiHelpers, ErrorQueueIsLoggedUntilNoError) {
     CheckSimulatorErrors(session, html);
     EXPECT_EQ(WithoutStamps(GetCapturedStdout()), c.screen) << c.name;
 
-    const std::string file = WithoutStamps(ReadFile(html));
+    const std::string file = WithoutStamps(ReadTextStream(html));
     if (c.errors.empty()) {
       EXPECT_EQ(file, "") << c.name;
     } else {
@@ -197,7 +190,7 @@ TEST_F(ScpiHelpers, EndlessErrorQueueReadStopsWithAWarning) {
   CaptureStdout();
   CheckSimulatorErrors(session, html);
   const std::string screen = WithoutStamps(GetCapturedStdout());
-  const std::string file = WithoutStamps(ReadFile(html));
+  const std::string file = WithoutStamps(ReadTextStream(html));
   std::fclose(html);
 
   const std::size_t asked = peer.Messages().size();

@@ -3,46 +3,28 @@
 // will use, and the sinks and abort flag the run panel buttons change.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
-#include "StationRun.h"
 #include "app/GNSS_UI_MENU.h"
-#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
-#include "tests/support/EmulatorProcess.h"
-#include "tests/support/HeadlessRuntime.h"
+#include "support/EmulatorProcess.h"
+#include "support/MainPanelFixture.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 
 namespace {
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-class LaunchCallbacks : public testing::Test {
+class LaunchCallbacks : public MainPanelTest {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(StartHeadlessRuntimeOnce("launch_tests")); }
-  void SetUp() override {
-    home_ = std::filesystem::current_path();
-    workdir_ = FreshWorkdir(testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::current_path(workdir_);
-    MainPanelHandle = LoadPanel(0, STATION_SOURCE_DIR "/ui/GNSS_UI_MENU.uir", MAINPANEL);
-    ASSERT_GT(MainPanelHandle, 0) << UiLastError();
-  }
-  void TearDown() override {
-    DiscardPanel(MainPanelHandle);
-    MainPanelHandle = 0;
-    std::filesystem::current_path(home_);
-    std::filesystem::remove_all(workdir_);
-  }
   static void Press(CtrlCallbackPtr callback) {
     CaptureStdout();
     callback(MainPanelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
     GetCapturedStdout();
   }
-
-  std::filesystem::path home_, workdir_;
 };
 
 TEST_F(LaunchCallbacks, Test011AndTheSequenceKeepTheLastCopiedLevelOffset) {

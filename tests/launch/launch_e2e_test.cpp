@@ -1,73 +1,28 @@
 // Test launches through the station's front end, read the way a user reads
 // them: standard output, LOG/ and Firmware_Version.txt, the exit code, and
 // (for what only the instrument sees) the emulator's transcript.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <fstream>
+#include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/EmulatorProcess.h"
 #include "StationRun.h"
+#include "support/EmulatorProcess.h"
+#include "support/Loopback.h"
+#include "support/TextFile.h"
 
 namespace {
 
 const std::regex kRunLogName(R"(KELMAR_LOGS_\d{4}-\d\d-\d\d_\d\d\.\d\d\.\d\d)");
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A loopback port that refuses connections for as long as this lives.
-struct RefusingPort {
-  int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int port = 0;
-  RefusingPort() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(socket, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);  // bound, never listening
-  }
-  ~RefusingPort() { ::close(socket); }
-  std::string Address() const { return "127.0.0.1::" + std::to_string(port) + "::SOCKET"; }
-};
-
 // The emulator's answer to "*idn?", asked directly, line end included.
 std::string Identification(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  std::string answer;
-  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::write(s, "*idn?\n", 6) == 6) {
-    char c;
-    while (::read(s, &c, 1) == 1) {
-      answer += c;
-      if (c == '\n') break;
-    }
-  }
-  ::close(s);
-  return answer;
-}
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
+  LoopbackLineClient client(port);
+  if (!client.Send("*idn?\n")) return {};
+  const std::optional<std::string> answer = client.ReadLine(10.0);
+  return answer ? *answer + "\n" : std::string();
 }
 
 struct Button {
@@ -92,7 +47,7 @@ TEST(LaunchE2E, UnreachableSimulatorReportsAndLeavesAnEmptyRunDirectory) {
       {"MAIN_RUN012", kComma},
       {"MAIN_RUNSEQ", kLine},
   };
-  RefusingPort refusing;
+  BoundLoopbackPort refusing;  // bound, never listening
   for (const Button& b : buttons) {
     const auto workdir = FreshWorkdir(std::string("unreachable-") + b.control);
     const StationResult run =
@@ -165,7 +120,7 @@ TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
   };
   for (const Case& c : cases) {
     const auto workdir = FreshWorkdir(std::string("connected-") + c.control);
-    const std::size_t resetsBefore = Count(emulator.Transcript(), "<- *rst;*opc?");
+    const std::size_t resetsBefore = CountOf(emulator.Transcript(), "<- *rst;*opc?");
     const StationResult run = RunStation(
         workdir, {"set MAIN_DUTIP=" + emulator.Address(), std::string("press ") + c.control});
     EXPECT_EQ(run.exitCode, 0) << c.control;
@@ -175,12 +130,12 @@ TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
       at = run.out.find(line, at);
       ASSERT_NE(at, std::string::npos) << c.control << ": missing or out of order: " << line;
     }
-    const std::size_t resets = Count(emulator.Transcript(), "<- *rst;*opc?") - resetsBefore;
+    const std::size_t resets = CountOf(emulator.Transcript(), "<- *rst;*opc?") - resetsBefore;
     EXPECT_EQ(resets, c.resets ? 1u : 0u) << c.control;
 
     const auto dirs = RunLogDirectories(workdir);
     ASSERT_EQ(dirs.size(), 1u) << c.control;
-    EXPECT_EQ(ReadWholeFile(workdir / "LOG" / dirs[0] / "Firmware_Version.txt"), identification)
+    EXPECT_EQ(ReadTextFile(workdir / "LOG" / dirs[0] / "Firmware_Version.txt"), identification)
         << c.control;
     std::filesystem::remove_all(workdir);
   }
@@ -204,7 +159,7 @@ TEST(LaunchE2E, TwoLaunchesInOneSecondShareOneDirectory) {
   }
   ASSERT_EQ(dirs.size(), 1u);
   // The second launch's identification replaced the first one's.
-  EXPECT_EQ(ReadWholeFile(workdir / "LOG" / dirs[0] / "Firmware_Version.txt"),
+  EXPECT_EQ(ReadTextFile(workdir / "LOG" / dirs[0] / "Firmware_Version.txt"),
             Identification(emulator.Port()));
   // The second launch closed the first one's session before opening its own.
   const std::string transcript = emulator.Transcript();

@@ -8,13 +8,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "receiver/Nmea.h"
+#include "support/TextFile.h"
 
 namespace {
 
@@ -40,12 +40,10 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 
 std::vector<Row> ReadExpected() {
-  std::ifstream in(kCorpus / "expected.csv");
-  std::string header, text;
-  std::getline(in, header);
+  const std::vector<std::string> lines = ReadTextLines(kCorpus / "expected.csv");
   std::vector<Row> rows;
-  while (std::getline(in, text)) {
-    const std::vector<std::string> cells = Split(text, ',');
+  for (std::size_t i = 1; i < lines.size(); ++i) {  // after the header
+    const std::vector<std::string> cells = Split(lines[i], ',');
     if (cells.size() < 6 + kValueColumns) continue;
     Row row;
     row.file = cells[0];
@@ -65,15 +63,7 @@ const std::vector<std::string>& Lines(const std::string& file) {
   static std::map<std::string, std::vector<std::string>> cache;
   auto it = cache.find(file);
   if (it != cache.end()) return it->second;
-  std::ifstream in(kCorpus / file, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t lf; (lf = bytes.find('\n', start)) != std::string::npos; start = lf + 1) {
-    lines.push_back(bytes.substr(start, lf - start));
-  }
-  if (start < bytes.size()) lines.push_back(bytes.substr(start));
-  return cache.emplace(file, std::move(lines)).first->second;
+  return cache.emplace(file, ReadTextLines(kCorpus / file)).first->second;
 }
 
 // The sentence as the stream reader hands it over: from its "$" to the end of

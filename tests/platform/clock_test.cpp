@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/ChildProcess.h"
+
 // The scale is read once per process, so these bounds hold for any scale the
 // environment sets: they compare clocks against each other, not wall time.
 TEST(Clock, WaitSecondsRoundsUpToWholeStepsPlusOne) {
@@ -25,12 +27,13 @@ TEST(Clock, NonPositiveWaitReturnsAtOnce) {
 // The scale speeds every wait up together: run the probe with a scale of its
 // own and compare what the station's clock saw with the real time.
 TEST(Clock, TimeScaleShortensWaitsButNotTheirClockLength) {
-  const std::string probe = STATION_BINARY_DIR "/tests/clock_probe";
-  FILE* pipe = popen(("GNSS_TIME_SCALE=0.05 " + probe + " 2.0").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+  ProcessOptions scaled;
+  scaled.setEnv = {"GNSS_TIME_SCALE=0.05"};
+  const ProcessResult run = RunProcess({STATION_BINARY_DIR "/tests/clock_probe", "2.0"}, scaled);
   double scale = 0, clock = 0, real = 0;
-  const int fields = std::fscanf(pipe, "scale=%lf clock=%lf real=%lf", &scale, &clock, &real);
-  ASSERT_EQ(pclose(pipe), 0);
+  const int fields =
+      std::sscanf(run.out.c_str(), "scale=%lf clock=%lf real=%lf", &scale, &clock, &real);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
   ASSERT_EQ(fields, 3);
   EXPECT_DOUBLE_EQ(scale, 0.05);
   EXPECT_GE(clock, 2.0);

@@ -32,9 +32,9 @@ constexpr ControlEntry kWidgetControls[] = {
 constexpr PanelContract kWidgetContract = {"widgets.uir", kWidgetControls,
                                            std::size(kWidgetControls)};
 
-// The graph and canvas under their own class names, as the run panels have
-// them; the graph's y title comes from the resource, its x title is left to
-// the default.
+// The graph and canvas under their own class names, declared as Qt Designer
+// declares promoted widgets; the graph's y title comes from the resource,
+// its x title is left to the default.
 const char* kWidgetsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <ui version="4.0"><class>Widgets</class>
 <widget class="QWidget" name="Widgets">
@@ -44,12 +44,15 @@ const char* kWidgetsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
    <property name="minimumSize"><size><width>320</width><height>240</height></size></property>
    <property name="yLabel" stdset="0"><string>2D error [m]</string></property></widget></item>
   <item row="0" column="1"><widget class="StationCanvas" name="W_CANVAS">
-   <property name="minimumSize"><size><width>221</width><height>221</height></size></property>
-   <property name="maximumSize"><size><width>221</width><height>221</height></size></property></widget></item>
+   <property name="minimumSize"><size><width>221</width><height>221</height></size></property></widget></item>
   <item row="1" column="0"><widget class="QTableWidget" name="W_TABLE"/></item>
   <item row="1" column="1"><widget class="QSpinBox" name="W_USED"/></item>
   <item row="2" column="1"><widget class="QLineEdit" name="W_TEXT"/></item>
- </layout></widget></ui>
+ </layout></widget>
+ <customwidgets>
+  <customwidget><class>StationGraph</class><extends>QGraphicsView</extends><header>graph</header></customwidget>
+  <customwidget><class>StationCanvas</class><extends>QWidget</extends><header>canvas</header></customwidget>
+ </customwidgets></ui>
 )";
 
 class Widgets : public ::testing::Test {
@@ -116,6 +119,7 @@ TEST_F(Widgets, GraphJoinsConnectedLinesOfOneColourIntoOneSeries) {
   }
   // A red line that does not start where the red curve ended begins a new run.
   PlotLine(panel_, W_GRAPH, 10, 1, 11, 2, VAL_RED);
+  ProcessSystemEvents();  // where the graph is redrawn
 
   const std::vector<Series> shown = Shown();
   ASSERT_EQ(shown.size(), 4u);
@@ -202,7 +206,7 @@ TEST_F(Widgets, CanvasPixelsAfterDrawAndClear) {
   for (const Pixel& p : expected) {
     EXPECT_EQ(CanvasPixel(panel_, W_CANVAS, p.x, p.y), p.color) << "(" << p.x << ", " << p.y << ")";
   }
-  EXPECT_LT(CanvasPixel(panel_, W_CANVAS, 221, 0), 0);
+  EXPECT_LT(CanvasPixel(panel_, W_CANVAS, 221, 0), 0) << "the layout did not stretch the canvas";
 
   // A partial clear, then the whole canvas.
   ASSERT_EQ(CanvasClear(panel_, W_CANVAS, MakeRect(60, 100, 20, 20)), 0);
@@ -246,7 +250,10 @@ TEST_F(Widgets, TableRowsColumnsLabelsAndColours) {
   EXPECT_EQ(table->verticalHeaderItem(0)->text(), "Thu Dec 10 14:00:00 2026");
   EXPECT_EQ(table->horizontalHeaderItem(2)->text(), "17");
   EXPECT_EQ(table->item(0, 1)->background().color(), QColor(0, 255, 0));
+  SetTableCellVal(panel_, W_TABLE, 2, 3, "a cell much wider than a mark");
   EXPECT_EQ(FitTableToContents(panel_, W_TABLE), 0);
+  EXPECT_GT(table->columnWidth(2), 2 * table->columnWidth(1));
+  SetTableCellVal(panel_, W_TABLE, 2, 3, "");
 
   // Out of the table: refused, nothing changed.
   EXPECT_LT(SetTableCellVal(panel_, W_TABLE, 3, 1, "x"), 0);
@@ -317,6 +324,15 @@ TEST_F(Widgets, ControlImageSavedAsJpeg) {
   const QWidget* graph = ui_internal::ControlWidget(panel_, W_GRAPH);
   EXPECT_EQ(image.size(), graph->size() * graph->devicePixelRatioF());
   EXPECT_GE(image.width(), 320);
+  // The line plotted just before is in the picture, though no event has run.
+  int red = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.red() > 200 && c.green() < 80 && c.blue() < 80) ++red;
+    }
+  }
+  EXPECT_GT(red, 20);
 
   // A directory that cannot be written to fails, and leaves no file.
   const std::string missing = QDir(dir_.path()).filePath("no/such/dir/x.jpg").toStdString();
@@ -325,6 +341,17 @@ TEST_F(Widgets, ControlImageSavedAsJpeg) {
 
   ASSERT_EQ(DiscardBitmap(bitmap), 0);
   EXPECT_LT(DiscardBitmap(bitmap), 0);
+
+  // A panel that was never shown (headless, say) is laid out as it would be.
+  const int hidden = LoadPanel(0, dir_.filePath("widgets.uir").toUtf8().constData(), WIDGETS);
+  ASSERT_GT(hidden, 0);
+  ASSERT_EQ(GetCtrlDisplayBitmap(hidden, W_GRAPH, 0, &bitmap), 0);
+  ASSERT_EQ(SaveBitmapToJPEGFile(bitmap, file.c_str(), 100), 0);
+  DiscardBitmap(bitmap);
+  DiscardPanel(hidden);
+  ASSERT_TRUE(image.load(path, "JPG"));
+  EXPECT_GT(image.width(), 400) << "its share of the panel, not a default size";
+  EXPECT_GT(image.height(), 300);
   EXPECT_LT(SaveBitmapToJPEGFile(bitmap, file.c_str(), 100), 0) << "a discarded handle";
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/DecodeNmea.h"
+#include "support/TextFile.h"
 
 namespace {
 
@@ -96,17 +97,11 @@ TEST(DecodeNmea, CaptureOfOurOwn) {
 
 TEST(DecodeNmea, ExtremeFieldValuesStayOneObject) {
   const std::string path = testing::TempDir() + "decode_nmea_extreme.nmea";
-  {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs(
-        "$GPGGA,-9-9-9,,,,,1,08,1e999,,M,,M,,*00\r\n"
-        "$GPGSV,1,1,01,99999999999,-99999999999,99999999999,99999999999*00\r\n"
-        "$GPZDA,000000,99999999999,99999999999,99999999999*00\r\n"
-        "$GPGGA,000001,,,,,1,08,0.9,,M,,M,,*00\r\n",
-        f);
-    std::fclose(f);
-  }
+  ASSERT_TRUE(WriteTextFile(path,
+                            "$GPGGA,-9-9-9,,,,,1,08,1e999,,M,,M,,*00\r\n"
+                            "$GPGSV,1,1,01,99999999999,-99999999999,99999999999,99999999999*00\r\n"
+                            "$GPZDA,000000,99999999999,99999999999,99999999999*00\r\n"
+                            "$GPGGA,000001,,,,,1,08,0.9,,M,,M,,*00\r\n"));
   int result = -1;
   const auto lines = DecodeLines(path, &result);
   ASSERT_EQ(lines.size(), 1u);

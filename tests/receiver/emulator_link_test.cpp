@@ -1,11 +1,7 @@
 // The receiver link against the virtual receiver of qarn-emu: open the port
 // through the COM directory, initialise, wait for a fix, follow the stream,
 // and lose the port. Skipped when qarn-emu is not built.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -16,25 +12,18 @@
 #include "receiver/FixAcquisition.h"
 #include "receiver/ReceiverLink.h"
 #include "receiver/ReceiverProfile.h"
-#include "tests/support/EmulatorProcess.h"
+#include "support/EmulatorProcess.h"
+#include "support/Loopback.h"
 
 namespace {
 
 // Sends SCPI commands to the emulator and waits for each to complete.
 bool Scpi(int port, const std::vector<std::string>& commands) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  LoopbackLineClient client(port);
+  bool ok = client.IsOpen();
   for (const std::string& command : commands) {
-    const std::string line = command + ";*OPC?\n";
-    ok = ok && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    char answer[16] = {};
-    ok = ok && read(fd, answer, sizeof answer - 1) > 0 && answer[0] == '1';
+    ok = ok && client.Send(command + ";*OPC?\n") && client.ReadLine(10.0) == "1";
   }
-  close(fd);
   return ok;
 }
 

@@ -6,13 +6,15 @@
 #include <string>
 #include <thread>
 
+#include "ReceiverPortFixture.h"
 #include "nmea_text.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "pty_pair.h"
 #include "receiver/FixAcquisition.h"
 #include "receiver/ReceiverLink.h"
-#include "tests/support/HeadlessRuntime.h"
+#include "support/HeadlessRuntime.h"
+#include "support/TextFile.h"
 
 using namespace nmeatext;
 
@@ -24,23 +26,14 @@ const char kGalileoMessage[] = "GAL C/No differ by more than 4 dB --> HOT START!
 const char kTimeoutMessage[] =
     "Error: Receiver read timeout! Maybe not all required messages are enabled?\n";
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
-
-class FixLoopTest : public ::testing::Test {
+class FixLoopTest : public ReceiverPortFixture {
  protected:
+  FixLoopTest() : ReceiverPortFixture(3) {}
   void SetUp() override {
-    com_.Link(3, pty_.slavePath());
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(OpenReceiverPort(3), 0);
-    testing::internal::GetCapturedStdout();
+    ReceiverPortFixture::SetUp();
     status_.minSatellites = 4;
     status_.maxFixSeconds = 20;
   }
-  void TearDown() override { CloseReceiverPort(); }
 
   double Wait(std::string* out) {
     testing::internal::CaptureStdout();
@@ -55,8 +48,6 @@ class FixLoopTest : public ::testing::Test {
     return used;
   }
 
-  PtyPair pty_;
-  ComDirectory com_;
   FixStatus status_;
   SatelliteTable table_;
   FixRecord fix_;
@@ -132,10 +123,10 @@ TEST_F(FixLoopTest, LoopsReturnWhenThePortVanishes) {
   std::string out;
   EXPECT_EQ(Wait(&out), 0.0);
   unplug.join();
-  EXPECT_EQ(Count(out, "ReadFile failed with error no "), 1) << out;
+  EXPECT_EQ(CountOf(out, "ReadFile failed with error no "), 1) << out;
   int inView = 0;
   EXPECT_EQ(Next(&out, &inView), 0);
-  EXPECT_EQ(Count(out, "ReadFile failed with error no "), 1) << out;
+  EXPECT_EQ(CountOf(out, "ReadFile failed with error no "), 1) << out;
 }
 
 TEST_F(FixLoopTest, AbortPressedDuringAWaitEndsBothLoops) {
@@ -173,7 +164,7 @@ TEST_F(FixLoopTest, ReadNextFixTakesOneBufferedEpochPerCall) {
   EXPECT_EQ(out.find(kTimeoutMessage), std::string::npos);
   EXPECT_EQ(Next(&out, &inView), 0);
   EXPECT_EQ(inView, -1);
-  EXPECT_EQ(Count(out, kTimeoutMessage), 1);
+  EXPECT_EQ(CountOf(out, kTimeoutMessage), 1);
   EXPECT_EQ(fix_.second, 2) << "the records keep the last decode";
 }
 
@@ -191,7 +182,7 @@ TEST_F(FixLoopTest, ReadNextFixHotStartsOnGalileoSpread) {
     EXPECT_EQ(inView, 6);
     EXPECT_EQ(status_.fixMode, c.hotStart ? 0 : 3) << c.cn0b;
     EXPECT_EQ(buffer_->length == 0, c.hotStart) << c.cn0b;
-    EXPECT_EQ(Count(out, kGalileoMessage), c.hotStart ? 1 : 0) << out;
+    EXPECT_EQ(CountOf(out, kGalileoMessage), c.hotStart ? 1 : 0) << out;
     EXPECT_EQ(pty_.ReadWritten(), c.hotStart ? kHotStartBytes : std::string()) << c.cn0b;
   }
 }
@@ -210,7 +201,7 @@ TEST_F(FixLoopTest, ReadNextFixOddStreams) {
   pty_.Write(Gga(4) + GsvMessage("GP", 3, 1, 10, Sats(1, 4)) +
              GsvMessage("GP", 3, 12, 10, Sats(5, 4)) + GoodEpoch(5) + Gga(6));
   EXPECT_EQ(Next(&out, &inView), 0);
-  EXPECT_EQ(Count(out, "Warning 5!!"), 1);
+  EXPECT_EQ(CountOf(out, "Warning 5!!"), 1);
   EXPECT_EQ(Next(&out, &inView), 6);
   EXPECT_EQ(fix_.second, 5);
 

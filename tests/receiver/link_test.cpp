@@ -4,32 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "ReceiverPortFixture.h"
 #include "platform/serial.h"
 #include "pty_pair.h"
 #include "receiver/ReceiverLink.h"
 #include "receiver/ReceiverProfile.h"
+#include "support/TextFile.h"
 
 namespace {
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
-
 // The receiver port open on a fresh pseudo-terminal, as COM7.
-class ReceiverPortTest : public ::testing::Test {
+class ReceiverPortTest : public ReceiverPortFixture {
  protected:
-  void SetUp() override {
-    com_.Link(7, pty_.slavePath());
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(OpenReceiverPort(7), 0);
-    testing::internal::GetCapturedStdout();
-  }
-  void TearDown() override { CloseReceiverPort(); }
-
-  PtyPair pty_;
-  ComDirectory com_;
+  ReceiverPortTest() : ReceiverPortFixture(7) {}
 };
 
 TEST(HexCommands, SplitIntoMessages) {
@@ -146,9 +133,9 @@ TEST(ReceiverCommandsNoPort, FailuresAreReported) {
   EXPECT_EQ(InitReceiver(0), 0);
   EXPECT_EQ(HotStartReceiver(), 0);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(Count(out, "Error during sending INIT commands to receiver.\n"), 1);
-  EXPECT_EQ(Count(out, "Receiver Initialized."), 0);
-  EXPECT_EQ(Count(out, "HOT Start Failed.\n"), 1);
+  EXPECT_EQ(CountOf(out, "Error during sending INIT commands to receiver.\n"), 1);
+  EXPECT_EQ(CountOf(out, "Receiver Initialized."), 0);
+  EXPECT_EQ(CountOf(out, "HOT Start Failed.\n"), 1);
   SelectedReceiverType = 0;
 }
 
@@ -176,11 +163,11 @@ TEST(OpenReceiverPort, ScanAndChosenPort) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(OpenReceiverPort(c.comPort), c.result) << c.name;
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Count(out, "Trying connection to COM port "), c.tries) << c.name;
-    EXPECT_EQ(Count(out, "Failed\n"), c.failed) << c.name;
-    EXPECT_EQ(Count(out, "Successful.\n"), c.result == 0 ? 1 : 0) << c.name;
-    EXPECT_EQ(Count(out, "GetCommState failed with error "), c.configMessages ? 1 : 0) << c.name;
-    EXPECT_EQ(Count(out, "SetCommState failed with error "), c.configMessages ? 1 : 0) << c.name;
+    EXPECT_EQ(CountOf(out, "Trying connection to COM port "), c.tries) << c.name;
+    EXPECT_EQ(CountOf(out, "Failed\n"), c.failed) << c.name;
+    EXPECT_EQ(CountOf(out, "Successful.\n"), c.result == 0 ? 1 : 0) << c.name;
+    EXPECT_EQ(CountOf(out, "GetCommState failed with error "), c.configMessages ? 1 : 0) << c.name;
+    EXPECT_EQ(CountOf(out, "SetCommState failed with error "), c.configMessages ? 1 : 0) << c.name;
     if (c.linkedPort)
       EXPECT_NE(
           out.find("Trying connection to COM port " + std::to_string(c.linkedPort) + "... \n"),

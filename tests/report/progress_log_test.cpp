@@ -5,24 +5,17 @@
 #include <string>
 
 #include "app/GNSS_UI_MENU.h"
-#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
-#include "tests/support/HeadlessRuntime.h"
+#include "support/HeadlessRuntime.h"
+#include "support/TextFile.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 
 namespace {
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
-
-std::string ReadFile(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 // The C library's asctime of the local time, without its newline: the layout
 // the stamps must have.
@@ -83,7 +76,7 @@ TEST_F(ProgressLog, StatusWithAFileGoesThereInsteadOfStandardOutput) {
   CaptureStdout();
   LogStatus("Fix: 3D\n");
   EXPECT_EQ(GetCapturedStdout(), "");
-  EXPECT_EQ(AfterStamp(ReadFile(StatusLogFile), before, CalendarTime()), "Fix: 3D\n<br>");
+  EXPECT_EQ(AfterStamp(ReadTextStream(StatusLogFile), before, CalendarTime()), "Fix: 3D\n<br>");
 }
 
 TEST_F(ProgressLog, ProgressGoesToStandardOutputAndTheGivenFile) {
@@ -99,7 +92,7 @@ TEST_F(ProgressLog, ProgressGoesToStandardOutputAndTheGivenFile) {
     const std::string screen = GetCapturedStdout();
     EXPECT_EQ(AfterStamp(screen, before, CalendarTime()), "Point #1 done 100%d\n") << c.name;
     if (file != nullptr) {
-      EXPECT_EQ(ReadFile(file), screen) << c.name;
+      EXPECT_EQ(ReadTextStream(file), screen) << c.name;
       std::fclose(file);
     }
   }
@@ -111,7 +104,7 @@ TEST_F(ProgressLog, HtmlVariantWritesThePlainLineOnScreenAndTheHtmlLineToTheFile
   CaptureStdout();
   LogProgressHtml("ERROR: 50% lost\n", GetColorHtml("red", "ERROR: 50% lost\n"), file);
   const std::string screen = GetCapturedStdout();
-  const std::string html = ReadFile(file);
+  const std::string html = ReadTextStream(file);
   std::fclose(file);
   EXPECT_EQ(AfterStamp(screen, before, CalendarTime()), "ERROR: 50% lost\n");
   EXPECT_EQ(html.substr(0, 24), screen.substr(0, 24)) << "one stamp for both lines";
@@ -129,8 +122,8 @@ TEST_F(ProgressLog, LinesAreCutAt399Characters) {
   const std::string expected = std::string(24, '?') + "  " + std::string(399 - 26, 'm');
   ASSERT_EQ(screen.size(), 399u);
   EXPECT_EQ(screen.substr(24), expected.substr(24));
-  EXPECT_EQ(ReadFile(file).size(), 399u);
-  EXPECT_EQ(ReadFile(StatusLogFile).substr(24), expected.substr(24) + "<br>");
+  EXPECT_EQ(ReadTextStream(file).size(), 399u);
+  EXPECT_EQ(ReadTextStream(StatusLogFile).substr(24), expected.substr(24) + "<br>");
   std::fclose(file);
 }
 
@@ -222,7 +215,7 @@ TEST_F(ProgressLogPanel, StatusGoesToItsBoxAndToTheFileOrStandardOutput) {
         << c.name << ": " << box;
     if (c.withFile) {
       EXPECT_EQ(screen, "") << c.name;
-      EXPECT_TRUE(ReadFile(StatusLogFile).ends_with("  Fix 3D\n<br>")) << c.name;
+      EXPECT_TRUE(ReadTextStream(StatusLogFile).ends_with("  Fix 3D\n<br>")) << c.name;
       std::fclose(StatusLogFile);
       StatusLogFile = nullptr;
     } else {
@@ -241,7 +234,7 @@ TEST_F(ProgressLogPanel, ProgressGoesToTheRunPanelInsteadOfStandardOutput) {
   EXPECT_EQ(GetCapturedStdout(), "");
 
   const std::string box = Box();
-  const std::string html = ReadFile(file);
+  const std::string html = ReadTextStream(file);
   std::fclose(file);
   // Appended after what the box held, each with its stamp.
   ASSERT_EQ(box.size(), std::string("earlier\n").size() + 2 * 26 + 9 + 5) << box;

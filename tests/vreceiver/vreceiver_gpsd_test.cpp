@@ -17,70 +17,28 @@ constexpr double kNoise = 4.0;
 constexpr int kGps = 5, kGalileo = 3, kGlonass = 2;
 constexpr const char* kGpsd = "/usr/sbin/gpsd";
 
-// A TCP port nobody listens on now (the kernel's choice for port 0).
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
-
 // gpsd's JSON reports, one object a line, after ?WATCH.
 class GpsdClient {
  public:
   bool Connect(int port, double seconds) {
-    const auto end = vrx::Clock::now() + std::chrono::duration<double>(seconds);
-    while (vrx::Clock::now() < end) {
-      fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        const std::string watch = "?WATCH={\"enable\":true,\"json\":true};\n";
-        return ::send(fd_, watch.data(), watch.size(), MSG_NOSIGNAL) > 0;
-      }
-      ::close(fd_);
-      fd_ = -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-  ~GpsdClient() {
-    if (fd_ >= 0) ::close(fd_);
+    return client_.ConnectWithin(port, seconds) &&
+           client_.Send("?WATCH={\"enable\":true,\"json\":true};\n");
   }
 
   // The next report of the given class, or an empty object after `seconds`.
   QJsonObject Next(const QString& cls, double seconds) {
     const auto end = vrx::Clock::now() + std::chrono::duration<double>(seconds);
-    while (vrx::Clock::now() < end) {
-      size_t lf;
-      while ((lf = inbox_.find('\n')) != std::string::npos) {
-        const std::string line = inbox_.substr(0, lf);
-        inbox_.erase(0, lf + 1);
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-        if (o.value("class").toString() == cls) return o;
-      }
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) != 1) continue;
-      char chunk[4096];
-      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n <= 0) break;
-      inbox_.append(chunk, static_cast<size_t>(n));
+    for (;;) {
+      const double left = std::chrono::duration<double>(end - vrx::Clock::now()).count();
+      const std::optional<std::string> line = client_.ReadLine(std::max(left, 0.0));
+      if (!line) return {};
+      const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(*line)).object();
+      if (o.value("class").toString() == cls) return o;
     }
-    return {};
   }
 
  private:
-  int fd_ = -1;
-  std::string inbox_;
+  LoopbackLineClient client_;
 };
 
 TEST(GpsdConsumerTest, FixesLieWithinTheNoiseOfTheTruth) {
@@ -103,7 +61,7 @@ TEST(GpsdConsumerTest, FixesLieWithinTheNoiseOfTheTruth) {
   bool connected = false;
   for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
     gpsd.Stop();
-    port = FreePort();
+    port = FreeLoopbackPort();
     ASSERT_TRUE(gpsd.Spawn({kGpsd, "-N", "-n", "-b", "-F", lab.Dir() + "/gpsd.sock", "-S",
                             std::to_string(port), device},
                            {}, lab.Dir(), &error))

@@ -5,13 +5,7 @@
 #pragma once
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,14 +15,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-extern char** environ;
+#include "support/ChildProcess.h"
+#include "support/Loopback.h"
 
 namespace vrx {
 
@@ -105,114 +99,19 @@ struct Epoch {
 
 // ---- processes --------------------------------------------------------------
 
-class Child {
+// The shared launcher with the lab's defaults: standard error merged into
+// the output, at most 8 MB of it kept.
+class Child : public ChildProcess {
  public:
-  Child() = default;
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  ~Child() { Stop(); }
-
-  // Spawns argv with extra environment entries; stdout and stderr are
-  // collected by a thread (Output()) when `capture`, else discarded.
   bool Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
              const std::string& workingDir, std::string* error) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-      *error = "pipe failed";
-      return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-    std::vector<std::string> a = args;
-    std::vector<char*> argv;
-    for (auto& s : a) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      bool replaced = false;
-      for (const auto& x : extraEnv)
-        if (std::strncmp(*e, x.c_str(), x.find('=') + 1) == 0) replaced = true;
-      if (!replaced) env.emplace_back(*e);
-    }
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, a[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
-      ::close(fds[0]);
-      pid_ = -1;
-      *error = "cannot start " + a[0] + ": " + std::strerror(rc);
-      return false;
-    }
-    const int out = fds[0];
-    drain_ = std::thread([this, out] {
-      char chunk[4096];
-      for (;;) {
-        const ssize_t n = ::read(out, chunk, sizeof chunk);
-        if (n <= 0) break;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (output_.size() < kOutputCap) output_.append(chunk, static_cast<size_t>(n));
-      }
-      ::close(out);
-    });
-    return true;
+    ProcessOptions options;
+    options.setEnv = extraEnv;
+    options.workingDir = workingDir;
+    options.stderrTo = ProcessOptions::Stderr::kMerge;
+    options.outputCap = 8 << 20;
+    return Start(args, options, error);
   }
-
-  std::string Output() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return output_;
-  }
-
-  // Waits (bounded) until the output contains `text`.
-  bool WaitForOutput(const std::string& text, double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end) {
-      if (Output().find(text) != std::string::npos) return true;
-      if (!Running()) return Output().find(text) != std::string::npos;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  bool Running() {
-    if (pid_ <= 0) return false;
-    int status;
-    if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
-    pid_ = -1;
-    return false;
-  }
-
-  // SIGTERM, up to 5 s for the exit, then SIGKILL.
-  void Stop() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      const auto end = Clock::now() + std::chrono::seconds(5);
-      int status;
-      while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() > end) {
-          ::kill(pid_, SIGKILL);
-          ::waitpid(pid_, &status, 0);
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      pid_ = -1;
-    }
-    if (drain_.joinable()) drain_.join();
-  }
-
- private:
-  static constexpr size_t kOutputCap = 8 << 20;
-  pid_t pid_ = -1;
-  std::thread drain_;
-  std::mutex mutex_;
-  std::string output_;
 };
 
 // ---- the receiver's port ----------------------------------------------------
@@ -323,45 +222,14 @@ class PortReader {
 
 class Scpi {
  public:
-  explicit Scpi(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~Scpi() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool IsOpen() const { return fd_ >= 0; }
+  explicit Scpi(int port) : client_(port) {}
+  bool IsOpen() const { return client_.IsOpen(); }
 
-  void Send(const std::string& command) {
-    const std::string line = command + "\n";
-    [[maybe_unused]] ssize_t n = ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL);
-  }
+  void Send(const std::string& command) { client_.Send(command + "\n"); }
   // One answer line (without LF), or "" after 5 s.
   std::string Query(const std::string& query) {
     Send(query);
-    const auto end = Clock::now() + std::chrono::seconds(5);
-    while (Clock::now() < end) {
-      const size_t lf = inbox_.find('\n');
-      if (lf != std::string::npos) {
-        std::string answer = inbox_.substr(0, lf);
-        inbox_.erase(0, lf + 1);
-        return answer;
-      }
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) != 1) continue;
-      char chunk[1024];
-      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n <= 0) break;
-      inbox_.append(chunk, static_cast<size_t>(n));
-    }
-    return {};
+    return client_.ReadLine(5.0).value_or("");
   }
   // Commands, then "*OPC?" so that they have all taken effect.
   void Run(const std::vector<std::string>& commands) {
@@ -370,8 +238,7 @@ class Scpi {
   }
 
  private:
-  int fd_ = -1;
-  std::string inbox_;
+  LoopbackLineClient client_;
 };
 
 struct Truth {
