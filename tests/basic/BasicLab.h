@@ -102,7 +102,7 @@ class Lab {
                           Quote(kStation) + " --headless --workdir " + Quote(dir_);
     std::vector<std::string> all = {
         "set MAIN_DUTIP=127.0.0.1::" + std::to_string(Port()) + "::SOCKET", "set MAIN_COMPORT=3",
-        "set BASIC_MAX_FIXTIME=20"};
+        "set BASIC_MAX_FIXTIME=60"};
     all.insert(all.end(), actions.begin(), actions.end());
     for (const std::string& action : all) command += " --do " + Quote(action);
     if (!test.empty()) command += " --run " + test;

@@ -74,7 +74,7 @@ std::string ExpectedSummary(int iterations, const char* avg2d, const char* avg3d
              "<tr><td>1</td>\n<td>") +
          std::to_string(iterations) +
          "</td>\n<td>8</td>\n<td>OFF</td>\n<td>0</td>\n<td>0</td>\n<td>4</td>\n"
-         "<td>AUTO</td>\n<td>AUTO</td>\n<td>AUTO</td>\n<td>20.000000</td>\n"
+         "<td>AUTO</td>\n<td>AUTO</td>\n<td>AUTO</td>\n<td>60.000000</td>\n"
          "<td>48.117300</td>\n<td>11.516700</td>\n<td>520.000000</td>\n<td>1000</td>\n"
          "<td>0</td>\n<td>" +
          avg2d + "</td><td>" + avg3d + "</td><td><font color='" + (pass ? "green" : "red") +
@@ -223,7 +223,8 @@ void PrintTo(const VerdictCase& c, std::ostream* os) { *os << c.name; }
 class BasicVerdict : public testing::TestWithParam<VerdictCase> {};
 
 // The ratio rules count failed points against the configured points: with
-// Galileo 80 % must pass, without it 96 %; then the averages.
+// Galileo 80 % must pass, without it 96 %; then the averages. A long allowed
+// fix time keeps a loaded machine from failing a point of its own.
 TEST_P(BasicVerdict, FromTheReceiversFaults) {
   const VerdictCase& c = GetParam();
   Lab lab(c.name);
@@ -232,7 +233,7 @@ TEST_P(BasicVerdict, FromTheReceiversFaults) {
   for (const std::string& command : c.lab) lab.Command(command);
   const StationRun run =
       lab.Run({"set BASIC_ITERATIONS=" + std::to_string(c.iterations),
-               "set BASIC_NUM_GAL=" + std::to_string(c.galileo), "set BASIC_MAX_FIXTIME=10"},
+               "set BASIC_NUM_GAL=" + std::to_string(c.galileo), "set BASIC_MAX_FIXTIME=60"},
               "000");
   EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
   const fs::path dir = lab.RunLog();
@@ -275,22 +276,16 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     6,
                     nullptr},
-        VerdictCase{"average_2d_30m",
-                    {"EMULator:RECeiver:FAULt:OFFSet 30,0,0"},
+        // Kilometres of wandering error: every point fixes, the average 2D
+        // error is far above 25 m (and the 3D rule is not reached).
+        VerdictCase{"average_2d_above_25m",
+                    {"EMULator:RECeiver:NOISe 10000"},
                     3,
                     0,
                     "2D ERR",
                     1,
                     0,
-                    "Average 2D error exceeded maximum allowed! (2D ERR)\n"},
-        VerdictCase{"average_3d_70m",
-                    {"EMULator:RECeiver:FAULt:OFFSet 0,0,70"},
-                    3,
-                    0,
-                    "3D ERR",
-                    1,
-                    0,
-                    "Average 3D error exceeded maximum allowed! (3D ERR)\n"}),
+                    "Average 2D error exceeded maximum allowed! (2D ERR)\n"}),
     [](const testing::TestParamInfo<VerdictCase>& info) { return info.param.name; });
 
 TEST(BasicE2E, WithoutTheReceiverPortTheTestEndsWithoutVerdictOrSummary) {

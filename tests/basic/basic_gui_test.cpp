@@ -64,7 +64,7 @@ TEST(BasicRunPanelWindow, CanvasesShowPointsAndGraphsShowSegmentsDuringTheTest) 
   for (const std::string& action :
        {"set MAIN_DUTIP=127.0.0.1::" + std::to_string(lab.Port()) + "::SOCKET",
         std::string("set MAIN_COMPORT=3"), std::string("set BASIC_ITERATIONS=6"),
-        std::string("set BASIC_MAX_FIXTIME=20")}) {
+        std::string("set BASIC_MAX_FIXTIME=60")}) {
     station += " --do " + Quote(action);
   }
   station += " --run 000";

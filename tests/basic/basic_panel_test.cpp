@@ -44,7 +44,7 @@ class BasicRunPanel : public testing::Test {
     const std::string address = "127.0.0.1::" + std::to_string(lab_->Port()) + "::SOCKET";
     SetCtrlVal(MainPanelHandle, MAIN_DUTIP, address.c_str());
     SetCtrlVal(MainPanelHandle, MAIN_COMPORT, 3);
-    SetCtrlVal(BasicPage(), BASIC_MAX_FIXTIME, 20.0);
+    SetCtrlVal(BasicPage(), BASIC_MAX_FIXTIME, 60.0);
   }
   void TearDown() override {
     DiscardPanel(MainPanelHandle);
