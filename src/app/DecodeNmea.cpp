@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,30 +10,14 @@
 
 #include "platform/stdio.h"
 #include "receiver/Epoch.h"
+#include "text/CText.h"
 
 namespace {
-
-void AppendF(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void AppendF(std::string& out, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  if (n > 0) {
-    const std::size_t at = out.size();
-    out.resize(at + static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(out.data() + at, static_cast<std::size_t>(n) + 1, format, again);
-    out.resize(at + static_cast<std::size_t>(n));
-  }
-  va_end(again);
-}
 
 // JSON has no infinities or NaN.
 void AppendReal(std::string& out, double value) {
   if (std::isfinite(value))
-    AppendF(out, "%.17g", value);
+    out += FormatC("%.17g", value);
   else
     out += "null";
 }
@@ -43,8 +26,8 @@ std::string EpochJson(const FixRecord& fix, const FixStatus& status, const Satel
                       int gsaCount) {
   std::string out;
   out.reserve(2048);
-  AppendF(out, "{\"time\":\"%02d:%02d:%02d\",\"date\":\"%02d.%02d.%04d\"", fix.hour, fix.minute,
-          fix.second, fix.day, fix.month, fix.year);
+  out += FormatC("{\"time\":\"%02d:%02d:%02d\",\"date\":\"%02d.%02d.%04d\"", fix.hour, fix.minute,
+                 fix.second, fix.day, fix.month, fix.year);
   out += ",\"lat\":";
   AppendReal(out, fix.position.latitude);
   out += ",\"lon\":";
@@ -57,16 +40,16 @@ std::string EpochJson(const FixRecord& fix, const FixStatus& status, const Satel
   AppendReal(out, fix.vdop);
   out += ",\"pdop\":";
   AppendReal(out, status.pdop);
-  AppendF(out, ",\"fixMode\":%d,\"usedCount\":%d,\"gsaCount\":%d,\"usedPrn\":[", status.fixMode,
-          status.usedCount, gsaCount);
+  out += FormatC(",\"fixMode\":%d,\"usedCount\":%d,\"gsaCount\":%d,\"usedPrn\":[", status.fixMode,
+                 status.usedCount, gsaCount);
   for (std::size_t i = 0; i < status.usedPrn.size(); ++i)
-    AppendF(out, i ? ",%d" : "%d", status.usedPrn[i]);
-  AppendF(out, "],\"inView\":%d,\"sats\":[", status.inViewCount);
+    out += FormatC("%s%d", i ? "," : "", status.usedPrn[i]);
+  out += FormatC("],\"inView\":%d,\"sats\":[", status.inViewCount);
   const int shown = std::clamp(status.inViewCount, 0, kSatelliteTableSize);
   for (int i = 0; i < shown; ++i) {
     const SatelliteEntry& s = table[static_cast<std::size_t>(i)];
-    AppendF(out, "%s{\"prn\":%d,\"elev\":%d,\"azim\":%d,\"cn0\":%d,\"used\":%s}", i ? "," : "",
-            s.prn, s.elevation, s.azimuth, s.cn0, s.usedFlag == 'U' ? "true" : "false");
+    out += FormatC("%s{\"prn\":%d,\"elev\":%d,\"azim\":%d,\"cn0\":%d,\"used\":%s}", i ? "," : "",
+                   s.prn, s.elevation, s.azimuth, s.cn0, s.usedFlag == 'U' ? "true" : "false");
   }
   out += "]}\n";
   return out;

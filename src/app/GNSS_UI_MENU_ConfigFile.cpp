@@ -1,13 +1,10 @@
 #include "app/GNSS_UI_MENU_ConfigFile.h"
 
-#include <locale.h>
-
 #include <algorithm>
 #include <charconv>
-#include <climits>
-#include <clocale>
-#include <cstdlib>
 #include <cstring>
+
+#include "text/CText.h"
 
 namespace {
 
@@ -28,10 +25,6 @@ constexpr ProfileField kProfileFields[] = {
     {"RCVGLN", &ReceiverProfile::glonassInit, kCommandTextMax},
     {"RCVXTR", &ReceiverProfile::extraCommands, kExtraCommandsMax},
 };
-
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 std::string Cut(std::string_view text, std::size_t max) { return std::string(text.substr(0, max)); }
 
@@ -60,10 +53,10 @@ void ParseRow(std::string_view value, const RowFieldKind* kinds, RowField* field
       field.present = true;
       switch (kinds[index - 1]) {
         case RowFieldKind::kInteger:
-          field.integer = ConfigAtoi(text);
+          field.integer = ReadIntC(text);
           break;
         case RowFieldKind::kReal:
-          field.real = ConfigAtof(text);
+          field.real = ReadDoubleC(text);
           break;
         case RowFieldKind::kText:
           field.text = Cut(text, kConfigRowTextMax);
@@ -117,29 +110,6 @@ void AppendRow(std::string& out, const char* key, const RowField* fields, const 
 
 }  // namespace
 
-int ConfigAtoi(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (negative) return static_cast<int>(-value);
-  return value > INT_MAX ? INT_MAX : static_cast<int>(value);
-}
-
-double ConfigAtof(std::string_view text) {
-  // strtod_l reads exactly what atof reads (blanks, sign, hexadecimal, inf,
-  // nan, exponents), with "." as the decimal point whatever the locale.
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  const std::string copy(text);
-  if (cLocale == static_cast<locale_t>(nullptr)) return std::strtod(copy.c_str(), nullptr);
-  return strtod_l(copy.c_str(), nullptr, cLocale);
-}
-
 void ApplyConfigLine(ConfigLoad& load, std::string_view line) {
   // A line is a C text: it ends at a zero byte.
   line = line.substr(0, std::min(line.find('\0'), line.size()));
@@ -165,7 +135,7 @@ void ApplyConfigLine(ConfigLoad& load, std::string_view line) {
   }
   for (const ProfileField& field : kProfileFields) {
     if (key.substr(0, kProfilePrefixLength) != field.prefix) continue;
-    const int type = ConfigAtoi(key.substr(kProfilePrefixLength, 2));
+    const int type = ReadIntC(key.substr(kProfilePrefixLength, 2));
     if (type >= 0 && type < kReceiverTypeCount && load.profiles != nullptr) {
       load.profiles[type].*field.text = Cut(value, field.max);
     }

@@ -47,7 +47,7 @@ void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog);
 // Far more entries than an instrument's error queue holds.
 inline constexpr int kErrorQueueReadLimit = 256;
 
-// Leading number of a text as atoi / atof read it (leading white space, an
-// optional sign, then the number; 0 without one), whatever the C locale.
+// Leading number of an answer as atoi / atof read it in the C locale
+// (ReadIntC / ReadDoubleC of text/CText.h; 0 for no text or no number).
 int ParseLeadingInt(const char* text);
 double ParseLeadingDouble(const char* text);

@@ -2,10 +2,8 @@
 // are carried out here with POSIX sockets; each session owns its descriptor,
 // and every wait is a poll bounded by the session's time-out.
 #include "platform/visa.h"
-#include "platform/visa_scan.h"
 
 #include <fcntl.h>
-#include <locale.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -29,6 +27,9 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/visa_scan.h"
+#include "text/CText.h"
 
 namespace {
 
@@ -619,22 +620,11 @@ ViStatus viPrintf(ViSession session, const char* format, ...) {
   if (!record || !format) return VI_ERROR_INV_OBJECT;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
   // Numbers on the wire are written in the C locale whatever the process's.
-  static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  const locale_t previous = ::uselocale(cLocale);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
   std::string text;
-  if (length > 0) {
-    text.resize(static_cast<size_t>(length) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<size_t>(length));
-  }
-  ::uselocale(previous);
+  const bool formatted = TryVFormatC(text, format, args);
   va_end(args);
-  if (length < 0) return VI_ERROR_INV_FMT;
+  if (!formatted) return VI_ERROR_INV_FMT;
   std::lock_guard lock(record->io_mutex);
   size_t written = 0;
   return WriteBytes(*record, reinterpret_cast<const ViByte*>(text.data()), text.size(), &written);
@@ -705,11 +695,7 @@ ViStatus viStatusDesc(ViObject object, ViStatus status, char description[256]) {
   for (const auto& entry : kStatusTexts) {
     if (entry.status == status) text = std::string(entry.name) + ": " + entry.text;
   }
-  if (text.empty()) {
-    char code[48];
-    std::snprintf(code, sizeof code, "Unknown status 0x%08X.", static_cast<unsigned>(status));
-    text = code;
-  }
+  if (text.empty()) text = FormatC("Unknown status 0x%08X.", static_cast<unsigned>(status));
   if (auto record = Find(object);
       record && status < 0 && record->lastStatus == status && !record->lastDetail.empty()) {
     text += " (" + record->lastDetail + ")";

@@ -9,6 +9,7 @@
 #include "platform/stdio.h"
 #include "receiver/ReceiverProfile.h"
 #include "report/ProgressLog.h"
+#include "text/CText.h"
 
 int ReceiverPort = kInvalidSerialHandle;
 
@@ -17,12 +18,6 @@ namespace {
 constexpr double kMessagePauseSeconds = 0.1;
 constexpr double kAfterOpenSeconds = 1.0;
 constexpr double kAfterInitSeconds = 3.0;
-
-void LogStatusF(const char* format, int value) {
-  char line[128];
-  std::snprintf(line, sizeof line, format, value);
-  LogStatus(line);
-}
 
 const ReceiverProfile& SelectedProfile() {
   static const ReceiverProfile kNone;
@@ -39,7 +34,7 @@ int OpenReceiverPort(int comPort) {
   const int first = comPort != 0 ? comPort : kFirstScannedComPort;
   const int last = comPort != 0 ? comPort : kLastScannedComPort;
   for (int n = first; n <= last; ++n) {
-    LogStatusF("Trying connection to COM port %d... \n", n);
+    LogStatus(FormatC("Trying connection to COM port %d... \n", n).c_str());
     ReceiverPort = SerialOpenCom(n);
     if (ReceiverPort != kInvalidSerialHandle) break;
     LogStatus("Failed\n");
