@@ -11,7 +11,7 @@ int StdPrintf(const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::string text;
-  const bool formatted = TryVFormatC(text, format, args);
+  const bool formatted = AppendVFormatC(text, format, args);
   va_end(args);
   if (!formatted) return -1;
   StdWrite(text);

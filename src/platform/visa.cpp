@@ -622,7 +622,7 @@ ViStatus viPrintf(ViSession session, const char* format, ...) {
   va_start(args, format);
   // Numbers on the wire are written in the C locale whatever the process's.
   std::string text;
-  const bool formatted = TryVFormatC(text, format, args);
+  const bool formatted = AppendVFormatC(text, format, args);
   va_end(args);
   if (!formatted) return VI_ERROR_INV_FMT;
   std::lock_guard lock(record->io_mutex);

@@ -15,6 +15,9 @@
 
 namespace {
 
+// Formatted texts up to this length take one vsnprintf pass.
+constexpr std::size_t kFormatOnePassMax = 255;
+
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -63,26 +66,42 @@ ScopedCLocale::~ScopedCLocale() {
   if (previous_ != static_cast<locale_t>(0)) uselocale(previous_);
 }
 
-bool TryVFormatC(std::string& out, const char* format, va_list args) {
-  out.clear();
+bool AppendVFormatC(std::string& out, const char* format, va_list args) {
   ScopedCLocale c;
+  // Most texts (commands, progress lines, pieces of JSON) fit here and are
+  // formatted once; a longer one is formatted again, into the string.
+  char shortText[kFormatOnePassMax + 1];
   va_list copy;
   va_copy(copy, args);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  const int length = std::vsnprintf(shortText, sizeof shortText, format, copy);
   va_end(copy);
-  if (length <= 0) return length == 0;
-  out.resize(static_cast<std::size_t>(length));
+  if (length < 0) return false;
+  if (static_cast<std::size_t>(length) <= kFormatOnePassMax) {
+    out.append(shortText, static_cast<std::size_t>(length));
+    return true;
+  }
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(length));
   // The string's own terminator is the room for vsnprintf's.
-  if (std::vsnprintf(out.data(), out.size() + 1, format, args) != length) {
-    out.clear();
+  if (std::vsnprintf(out.data() + at, static_cast<std::size_t>(length) + 1, format, args) !=
+      length) {
+    out.resize(at);
     return false;
   }
   return true;
 }
 
+bool AppendFormatC(std::string& out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const bool formatted = AppendVFormatC(out, format, args);
+  va_end(args);
+  return formatted;
+}
+
 std::string VFormatC(const char* format, va_list args) {
   std::string text;
-  TryVFormatC(text, format, args);
+  AppendVFormatC(text, format, args);
   return text;
 }
 
