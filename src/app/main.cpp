@@ -3,11 +3,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/DecodeNmea.h"
 #include "app/GNSS_MAIN.h"
+#include "platform/files.h"
 
 int main(int argc, char* argv[]) {
   StationOptions options;
@@ -21,8 +21,8 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) {
-    std::fprintf(stderr, "gnss-station: cannot enter --workdir %s: %s\n", options.workdir.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "gnss-station: %s\n",
+                 ErrnoText("cannot enter --workdir " + options.workdir, errno).c_str());
     return kExitUsage;
   }
   // Decoding a log needs no user interface.
