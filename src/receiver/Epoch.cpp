@@ -7,10 +7,10 @@ namespace {
 
 constexpr int kNotFound = -1;
 
-// Three type letters at position + 3, read only inside data[0, limit).
-bool TypeIs(const char* data, int position, int limit, const char* type) {
-  return position >= 0 && position + 5 < limit && data[position + 3] == type[0] &&
-         data[position + 4] == type[1] && data[position + 5] == type[2];
+// The type of the sentence at `position`, read only inside data[0, limit).
+NmeaSentenceType TypeAt(const char* data, int position, int limit) {
+  if (position < 0 || position >= limit) return NmeaSentenceType::kOther;
+  return NmeaTypeAt(data + position, static_cast<std::size_t>(limit - position));
 }
 
 // Position of the first `c` in data[from, to), or -1.
@@ -87,7 +87,7 @@ EpochOutcome DecodeGsaChain(EpochCursor& e, int& cursor) {
       cursor = e.end;
       break;
     }
-    if (!TypeIs(e.data, next, e.length, "GSA")) {
+    if (TypeAt(e.data, next, e.length) != NmeaSentenceType::kGsa) {
       cursor = next - 1;
       break;
     }
@@ -112,7 +112,7 @@ EpochOutcome CollectGsvGroups(EpochCursor& e, int& cursor) {
       cursor = e.end;
       break;
     }
-    if (!TypeIs(e.data, position, e.length, "GSV")) {
+    if (TypeAt(e.data, position, e.length) != NmeaSentenceType::kGsv) {
       // Whether or not every message of the completed groups was seen, the
       // collection ends here: scanning on would swallow the sentences after it.
       cursor = position - 1;
@@ -155,23 +155,34 @@ EpochOutcome DecodeSentences(EpochCursor& e, int start) {
     const int lineEnd = e.LineEnd(cursor);
     if (lineEnd == kNotFound) return EpochOutcome::kMissingLineEnd;
     EpochOutcome outcome = EpochOutcome::kDecoded;
-    if (TypeIs(e.data, cursor, e.length, "GSA")) {
-      outcome = DecodeGsaChain(e, cursor);
-    } else if (TypeIs(e.data, cursor, e.length, "GGA")) {
-      CutSentence cut(e.data, lineEnd);
-      GPGGAParser(e.data + cursor, e.fix);
-    } else if (TypeIs(e.data, cursor, e.length, "ZDA")) {
-      CutSentence cut(e.data, lineEnd);
-      GPZDAParser(e.data + cursor, e.fix);
-      e.state.dateSeen = true;
-    } else if (TypeIs(e.data, cursor, e.length, "RMC")) {
-      CutSentence cut(e.data, lineEnd);
-      GPRMCParser(e.data + cursor, e.fix);
-      e.state.dateSeen = true;
-    } else if (TypeIs(e.data, cursor, e.length, "GSV") && cursor + 9 < lineEnd &&
-               e.data[cursor + 9] == '1') {
-      // A group's first message (of a group of fewer than 10).
-      outcome = CollectGsvGroups(e, cursor);
+    switch (TypeAt(e.data, cursor, e.length)) {
+      case NmeaSentenceType::kGsa:
+        outcome = DecodeGsaChain(e, cursor);
+        break;
+      case NmeaSentenceType::kGga: {
+        CutSentence cut(e.data, lineEnd);
+        GPGGAParser(e.data + cursor, e.fix);
+        break;
+      }
+      case NmeaSentenceType::kZda: {
+        CutSentence cut(e.data, lineEnd);
+        GPZDAParser(e.data + cursor, e.fix);
+        e.state.dateSeen = true;
+        break;
+      }
+      case NmeaSentenceType::kRmc: {
+        CutSentence cut(e.data, lineEnd);
+        GPRMCParser(e.data + cursor, e.fix);
+        e.state.dateSeen = true;
+        break;
+      }
+      case NmeaSentenceType::kGsv:
+        // A group's first message (of a group of fewer than 10).
+        if (cursor + 9 < lineEnd && e.data[cursor + 9] == '1')
+          outcome = CollectGsvGroups(e, cursor);
+        break;
+      case NmeaSentenceType::kOther:
+        break;
     }
     if (outcome != EpochOutcome::kDecoded) return outcome;
     cursor = FindFrom(e.data, cursor + 1, e.end, "$G");
