@@ -23,10 +23,10 @@ void RegisterSystemCallbacks() {
       {"callbackRunTest011", callbackRunTest011},
       {"callbackRunTest012", callbackRunTest012},
       {"callbackRunTestSeq", callbackRunTestSeq},
-      {"CALLBK_CMDABORT000", CALLBK_CMDABORT000},
+      {"CALLBK_CMDABORT000", callbackAbortTest},
       {"CALLBK_CMDEXITTEST000", CALLBK_CMDEXITTEST000},
-      {"CALLBK_CMDABORT009", CALLBK_CMDABORT009},
-      {"CALLBK_CMDEXITTEST009", CALLBK_CMDEXITTEST009},
+      {"CALLBK_CMDABORT009", callbackAbortTest},
+      {"CALLBK_CMDEXITTEST009", callbackAbortTest},
   };
   RegisterCallbacks(kCallbacks, std::size(kCallbacks));
   RegisterPanelContract(kGnssUiMenuContract);

@@ -232,17 +232,7 @@ LAUNCH_CALLBACK(callbackRunTestSeq, kTestSequence)
 
 // ---- Run panel buttons ----------------------------------------------------------
 
-int CALLBK_CMDABORT000(int, int, int event, void*, int, int) {
-  if (event == EVENT_COMMIT) AbortFlag = 1;
-  return 0;
-}
-
-int CALLBK_CMDABORT009(int, int, int event, void*, int, int) {
-  if (event == EVENT_COMMIT) AbortFlag = 1;
-  return 0;
-}
-
-int CALLBK_CMDEXITTEST009(int, int, int event, void*, int, int) {
+int callbackAbortTest(int, int, int event, void*, int, int) {
   if (event == EVENT_COMMIT) AbortFlag = 1;
   return 0;
 }
