@@ -15,6 +15,10 @@
 
 namespace {
 
+// An epoch's line with a full table of 32 satellites is about 2.3 KB; most
+// are shorter, and a longer one simply grows.
+constexpr std::size_t kEpochJsonReserve = 2048;
+
 // JSON has no infinities or NaN.
 void AppendReal(std::string& out, double value) {
   if (std::isfinite(value))
@@ -26,7 +30,7 @@ void AppendReal(std::string& out, double value) {
 std::string EpochJson(const FixRecord& fix, const FixStatus& status, const SatelliteTable& table,
                       int gsaCount) {
   std::string out;
-  out.reserve(2048);
+  out.reserve(kEpochJsonReserve);
   AppendFormatC(out, "{\"time\":\"%02d:%02d:%02d\",\"date\":\"%02d.%02d.%04d\"", fix.hour,
                 fix.minute, fix.second, fix.day, fix.month, fix.year);
   out += ",\"lat\":";

@@ -14,6 +14,11 @@ enum class ConfigKey { kNone, kAddress, kLevelOffset, kProfileText, kBasicRow, k
 // The four profile texts by key prefix; the two characters after the prefix
 // are the receiver type.
 constexpr std::size_t kProfilePrefixLength = 6;
+constexpr std::size_t kProfileKeyLength = kProfilePrefixLength + 2;  // "RCVCLD07"
+
+// A number of a row as text: a double in fixed notation with six decimals
+// takes at most 309 integer digits, the sign, the point and the decimals.
+constexpr std::size_t kRowNumberTextSize = 400;
 struct ProfileField {
   const char* prefix;
   std::string ReceiverProfile::*text;
@@ -87,7 +92,7 @@ void AppendRow(std::string& out, const char* key, const RowField* fields, const 
   out += key;
   out += "=Y;";
   for (std::size_t i = 0; i < count; ++i) {
-    char number[400];  // a double in fixed notation needs at most 309 digits + 7
+    char number[kRowNumberTextSize];
     std::to_chars_result result{number, {}};
     switch (kinds[i]) {
       case RowFieldKind::kInteger:
@@ -187,12 +192,12 @@ std::string FormatConfigFile(const ConfigSettings& settings, const ReceiverProfi
     bool any = false;
     for (const ProfileField& field : kProfileFields) any = any || !(profile.*field.text).empty();
     if (!any) continue;
-    char key[16];
     for (const ProfileField& field : kProfileFields) {
+      char key[kProfileKeyLength];
       std::memcpy(key, field.prefix, kProfilePrefixLength);
-      key[6] = static_cast<char>('0' + type / 10);
-      key[7] = static_cast<char>('0' + type % 10);
-      AppendLine(out, std::string_view(key, 8),
+      key[kProfilePrefixLength] = static_cast<char>('0' + type / 10);
+      key[kProfilePrefixLength + 1] = static_cast<char>('0' + type % 10);
+      AppendLine(out, std::string_view(key, kProfileKeyLength),
                  std::string_view(profile.*field.text).substr(0, field.max));
     }
   }

@@ -18,6 +18,9 @@ ViUInt32 numwritten = 0;
 
 namespace {
 
+// "*opc?" goes out as its five bytes, without LF.
+constexpr ViUInt32 kOpcQueryLength = 5;
+
 // Sends `text` + LF as one message, byte for byte ("%" has no meaning here).
 void SendLine(ViSession session, const char* text) {
   std::string line(text ? text : "");
@@ -53,7 +56,7 @@ char* GetString(const char* format, ...) {
 
 int Dut_Command(ViSession session, const char* command) {
   SendLine(session, command);  // copies the command before anything reuses its buffer
-  viWrite(session, reinterpret_cast<const ViByte*>(stropc), 5, &numwritten);
+  viWrite(session, reinterpret_cast<const ViByte*>(stropc), kOpcQueryLength, &numwritten);
   ReadAnswer(session, readbuff, kReadBuffMax);
   return 1;
 }

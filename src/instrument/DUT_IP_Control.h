@@ -18,6 +18,8 @@ inline constexpr int kQueryAnswerSize = kQueryAnswerMax + 1;
 // Number answers and the "*opc?" reply are read with at most this many bytes.
 inline constexpr ViUInt32 kReadBuffMax = 100;
 
+// The helpers' shared state. Only the helpers below and their tests read
+// it; callers take what the helpers return.
 extern const char* const stropc;         // "*opc?"
 extern char readbuff[kReadBuffMax + 1];  // reply of Dut_Command, My_QueryInt, My_QueryDouble
 extern ViUInt32 numread;                 // bytes of the most recent read of any helper

@@ -1,7 +1,5 @@
 #include "receiver/ReceiverLink.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/clock.h"
@@ -23,6 +21,16 @@ const ReceiverProfile& SelectedProfile() {
   static const ReceiverProfile kNone;
   if (SelectedReceiverType < 0 || SelectedReceiverType >= kReceiverTypeCapacity) return kNone;
   return ReceiverProfiles[SelectedReceiverType];
+}
+
+// The commands sent out, time for the receiver to act on them, and its
+// answers dropped (they are not NMEA). Returns 1.
+int SettleAfterCommands(const char* doneMessage) {
+  SerialDrain(ReceiverPort);
+  WaitSeconds(kAfterInitSeconds);
+  SerialPurge(ReceiverPort, kSerialPurgeBoth);
+  LogStatus(doneMessage);
+  return 1;
 }
 
 }  // namespace
@@ -103,12 +111,7 @@ int InitReceiver(int glonassSatellites) {
     LogStatus("Error during sending INIT commands to receiver.\n");
     return 0;
   }
-  SerialDrain(ReceiverPort);
-  WaitSeconds(kAfterInitSeconds);
-  // The receiver's answers to the commands are not NMEA.
-  SerialPurge(ReceiverPort, kSerialPurgeBoth);
-  LogStatus("Receiver Initialized.\n");
-  return 1;
+  return SettleAfterCommands("Receiver Initialized.\n");
 }
 
 int HotStartReceiver() {
@@ -118,9 +121,5 @@ int HotStartReceiver() {
     LogStatus("HOT Start Failed.\n");
     return 0;
   }
-  SerialDrain(ReceiverPort);
-  WaitSeconds(kAfterInitSeconds);
-  SerialPurge(ReceiverPort, kSerialPurgeBoth);
-  LogStatus("HOT Start Initialized.\n");
-  return 1;
+  return SettleAfterCommands("HOT Start Initialized.\n");
 }
