@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -64,13 +62,11 @@ std::string EpochJson(const FixRecord& fix, const FixStatus& status, const Satel
 // Pieces in which the input is read and handed to the epoch decoding.
 constexpr std::size_t kDecodeReadPiece = 64u << 10;
 
-void Complain(const std::string& text) { std::fprintf(stderr, "gnss-station: %s\n", text.c_str()); }
-
 }  // namespace
 
 int RunDecodeNmea(const char* path, std::size_t maxBytes) {
   if (!path) {
-    Complain(ErrnoText("cannot read (no file)", EINVAL));
+    StdErrReason(ErrnoText("cannot read (no file)", EINVAL));
     return 1;
   }
 
@@ -83,8 +79,8 @@ int RunDecodeNmea(const char* path, std::size_t maxBytes) {
     int gsaCount = state.gsaCount;
     if (step == StreamStep::kDecodedMissingLineEnd) ++missingLineEnds;
     if (step == StreamStep::kGsvNumberOutOfRange) {
-      std::fprintf(stderr, "gnss-station: GSV message number out of range at %02d:%02d:%02d\n",
-                   fix.hour, fix.minute, fix.second);
+      StdErrReason(FormatC("GSV message number out of range at %02d:%02d:%02d", fix.hour,
+                           fix.minute, fix.second));
       gsaCount = 0;  // what the monitoring loop returns then
     }
     StdWrite(EpochJson(fix, status, table, gsaCount));
@@ -98,18 +94,18 @@ int RunDecodeNmea(const char* path, std::size_t maxBytes) {
       path, maxBytes, kDecodeReadPiece,
       [&](std::string_view piece) { FeedEpochStream(stream, piece, onEpoch); }, &error);
   if (outcome == ReadOutcome::kMissing || outcome == ReadOutcome::kFailed) {
-    Complain(ErrnoText(std::string("cannot read ") + path, error));
+    StdErrReason(ErrnoText(std::string("cannot read ") + path, error));
     return 1;
   }
   FinishEpochStream(stream, onEpoch);
 
   if (missingLineEnds > 0)
-    std::fprintf(stderr,
-                 "gnss-station: %d epoch(s) with a sentence not ended by CR LF; the rest of "
-                 "each was skipped\n",
-                 missingLineEnds);
+    StdErrReason(
+        FormatC("%d epoch(s) with a sentence not ended by CR LF; the rest of each was "
+                "skipped",
+                missingLineEnds));
   if (outcome == ReadOutcome::kCutAtBound) {
-    Complain(
+    StdErrReason(
         FormatC("%s: stopped after the first %zu bytes; the rest was not decoded", path, maxBytes));
     return 1;
   }

@@ -29,11 +29,6 @@ constexpr std::size_t kLevelOffsetMax = 255;
 // viScanf's "%t" fills at most this many bytes.
 constexpr std::size_t kIdentificationSize = 1024;
 
-// A file of the run that cannot be made: the run goes on without it.
-void ReportFileError(const std::string& reason) {
-  std::fprintf(stderr, "gnss-station: %s\n", reason.c_str());
-}
-
 // Every step runs whatever the one before it did: an abort ends only the test
 // that is running (each test clears AbortFlag when it starts).
 void RunTestSequence() {
@@ -204,14 +199,14 @@ void CreateRunLogDirectory() {
   // be created. The reason goes beside, on stderr.
   const std::string path = "LOG/" + RunLogDirectory;
   if (const int error = MakeDirectories(path); error != 0)
-    ReportFileError(ErrnoText("cannot create " + path, error));
+    StdErrReason(ErrnoText("cannot create " + path, error));
 }
 
 void WriteFirmwareVersion(const char* directory, const char* text) {
   std::string path = std::string("LOG/") + directory + "/Firmware_Version.txt";
   ReplaceChar(path.data(), ':', '.');
   if (const int error = WriteFileAtomically(path, text); error != 0)
-    ReportFileError(ErrnoText("cannot write " + path, error));
+    StdErrReason(ErrnoText("cannot write " + path, error));
 }
 
 #define LAUNCH_CALLBACK(name, launch)              \

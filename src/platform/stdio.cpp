@@ -23,3 +23,10 @@ void StdWrite(std::string_view text) {
   std::fflush(stdout);
   StdioWindowAppend(text);
 }
+
+void StdErrReason(std::string_view reason) {
+  std::string line = "gnss-station: ";
+  line += reason;
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}

@@ -9,3 +9,5 @@
 int StdPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes a text verbatim (no format interpretation: "%" stays "%").
 void StdWrite(std::string_view text);
+// A reason on stderr, as the program's one line "gnss-station: <reason>".
+void StdErrReason(std::string_view reason);
