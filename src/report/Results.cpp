@@ -373,13 +373,12 @@ std::string RunLogPath(const std::string& name) {
   return path;
 }
 
-void ResultsBeginRun(const std::string& launch, const std::string& simulatorIdentification,
-                     int receiverType, int receiverPort) {
+void ResultsBeginRun(const std::string& simulatorIdentification, int receiverType,
+                     int receiverPort) {
   if (run.directory != RunLogDirectory) {
     run = ResultsRun{};
     run.directory = RunLogDirectory;
   }
-  run.launch = launch;
   run.simulatorIdentification = simulatorIdentification;
   run.receiverType = receiverType;
   run.receiverPort = receiverPort;
@@ -457,7 +456,6 @@ std::string ResultsJson(const ResultsRun& r) {
   j.Integer("format_version", kResultsFormatVersion);
   j.Text("station_version", StationVersion());
   j.Text("run_log_directory", r.directory);
-  j.Text("launch", r.launch);
   j.Number("time_scale", r.timeScale);
   j.Text("simulator_identification", r.simulatorIdentification);
   j.Key("receiver");

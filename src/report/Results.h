@@ -121,7 +121,6 @@ struct TestResults {
 
 struct ResultsRun {
   std::string directory;  // RunLogDirectory
-  std::string launch;     // "000", "001", "011", "seq"
   std::string simulatorIdentification;
   int receiverType = -1;
   int receiverPort = -1;
@@ -135,8 +134,8 @@ const char* StationVersion();
 // The launch: starts a new run for RunLogDirectory, or goes on with the one in
 // memory when the directory is the same (two launches in one second share it,
 // and neither's tests are lost).
-void ResultsBeginRun(const std::string& launch, const std::string& simulatorIdentification,
-                     int receiverType, int receiverPort);
+void ResultsBeginRun(const std::string& simulatorIdentification, int receiverType,
+                     int receiverPort);
 // A test starts; its points or passes follow.
 void ResultsBeginTest(const std::string& testId, const std::string& name, ResultsTestKind kind,
                       std::vector<ResultsField> settings);

@@ -74,7 +74,7 @@ JsonValue ReadJson(const fs::path& path) {
 TEST_F(ResultsFiles, SequenceAddsItsTestsInOrderAndEachWriteHoldsTheSchema) {
   // Quotes, a backslash, a line end, a control byte and a Latin-1 byte.
   const std::string identification = "QARN,\"SMx\"\\200,\x01\xB5 1.0\n";
-  ResultsBeginRun("seq", identification, 12, 3);
+  ResultsBeginRun(identification, 12, 3);
   RecordBasicTest(SampleBasicPoints());
   ASSERT_EQ(ResultsEndTest("PASS(1!)", {NumberField("average_2d_m", 5.0)}), 0);
 
@@ -88,7 +88,6 @@ TEST_F(ResultsFiles, SequenceAddsItsTestsInOrderAndEachWriteHoldsTheSchema) {
 
   const JsonValue run = ReadJson(json);
   EXPECT_EQ(run.TextAt("simulator_identification"), "QARN,\"SMx\"\\200,\x01\xC2\xB5 1.0\n");
-  EXPECT_EQ(run.TextAt("launch"), "seq");
   EXPECT_EQ(run.Find("receiver")->NumberAt("port"), 3);
   const auto& tests = run.Find("tests")->items;
   ASSERT_EQ(tests.size(), 2u);
@@ -114,7 +113,7 @@ TEST_F(ResultsFiles, SequenceAddsItsTestsInOrderAndEachWriteHoldsTheSchema) {
 }
 
 TEST_F(ResultsFiles, CsvHasAHeaderAndARowPerPointWithEmptyCellsForTheUnmeasured) {
-  ResultsBeginRun("000", "QARN", 0, 3);
+  ResultsBeginRun("QARN", 0, 3);
   RecordBasicTest(SampleBasicPoints());
   ASSERT_EQ(ResultsEndTest("PASS", {}), 0);
   const std::vector<std::string> lines = ReadTextLines(RunDir() / "results_000.csv");
@@ -132,7 +131,7 @@ TEST_F(ResultsFiles, CsvHasAHeaderAndARowPerPointWithEmptyCellsForTheUnmeasured)
 }
 
 TEST_F(ResultsFiles, AFileThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
-  ResultsBeginRun("000", "QARN", 0, 3);
+  ResultsBeginRun("QARN", 0, 3);
   fs::remove_all(RunDir());
   RecordBasicTest(SampleBasicPoints());
   testing::internal::CaptureStderr();
@@ -144,7 +143,7 @@ TEST_F(ResultsFiles, AFileThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
 }
 
 TEST_F(ResultsFiles, StatisticsPageOpensInChromiumWithEveryImageLoaded) {
-  ResultsBeginRun("seq", "QARN <&>", 0, 3);
+  ResultsBeginRun("QARN <&>", 0, 3);
   RecordBasicTest(SampleBasicPoints());
   ResultsEndTest("PASS", {});
   RecordMovingTest(SampleMovingPasses(), 20.0);
