@@ -13,7 +13,6 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QPen>
-#include <QScatterSeries>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -136,10 +135,14 @@ bool SavePlotPng(const std::string& path, const PlotSpec& spec, std::string* err
     } else {
       QXYSeries* xy = nullptr;
       if (s.style == PlotSeries::Style::kPoints) {
-        auto* points = new QScatterSeries();
+        // A line series with its points shown and no line: a scatter series
+        // makes a graphics item per point, which takes seconds for a drive.
+        auto* points = new QLineSeries();
+        QPen pen(colour);
+        pen.setStyle(Qt::NoPen);
+        points->setPen(pen);
+        points->setPointsVisible(true);
         points->setMarkerSize(std::max(2.0, s.width));
-        points->setBorderColor(colour);
-        points->setColor(colour);
         xy = points;
       } else {
         auto* line = new QLineSeries();
@@ -174,6 +177,19 @@ bool SavePlotPng(const std::string& path, const PlotSpec& spec, std::string* err
   // Lay the chart out now: nothing else runs the event loop here.
   QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   chart->resize(width, height);
+  if (spec.equalScales) {
+    // Now that the plot area is known, give both axes the same metres per
+    // pixel around the middle of the data.
+    const QRectF area = chart->plotArea();
+    if (area.width() > 10 && area.height() > 10) {
+      const double perPixel =
+          std::max((xs.high - xs.low) / area.width(), (ys.high - ys.low) / area.height());
+      const double cx = (xs.low + xs.high) / 2, cy = (ys.low + ys.high) / 2;
+      axisX->setRange(cx - perPixel * area.width() / 2, cx + perPixel * area.width() / 2);
+      axisY->setRange(cy - perPixel * area.height() / 2, cy + perPixel * area.height() / 2);
+      QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+  }
 
   QImage image(width, height, QImage::Format_RGB32);
   image.fill(Qt::white);

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kCircleSegments = 180;
+constexpr std::size_t kCdfSteps = 800;
 constexpr int kTtffBins = 10;
 const char kColour2d[] = "#1f77b4";
 const char kColour3d[] = "#d62728";
@@ -90,15 +91,19 @@ PlotSeries CdfSeries(std::vector<double> values, const std::string& name, const 
   PlotSeries s;
   s.name = name;
   s.colour = colour;
-  const double n = static_cast<double>(values.size());
+  const std::size_t n = values.size();
+  // Beyond kCdfSteps samples every step would be finer than a pixel: the
+  // staircase keeps every kCdfSteps-th part of the samples (and the last).
+  const std::size_t stride = std::max<std::size_t>(1, (n + kCdfSteps - 1) / kCdfSteps);
   double below = 0.0;
   s.x.push_back(0.0);
   s.y.push_back(0.0);
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    s.x.push_back(values[i]);
+  for (std::size_t i = stride - 1; i < n + stride - 1; i += stride) {
+    const std::size_t k = std::min(i, n - 1);
+    s.x.push_back(values[k]);
     s.y.push_back(below);
-    below = 100.0 * static_cast<double>(i + 1) / n;
-    s.x.push_back(values[i]);
+    below = 100.0 * static_cast<double>(k + 1) / static_cast<double>(n);
+    s.x.push_back(values[k]);
     s.y.push_back(below);
   }
   return s;
@@ -174,7 +179,7 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
     points.name = "fix - truth";
     points.style = PlotSeries::Style::kPoints;
     points.colour = kColour2d;
-    points.width = 6.0;
+    points.width = 5.0;
     points.x = s.east;
     points.y = s.north;
     scatter.spec.series.push_back(std::move(points));
@@ -230,7 +235,7 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
     e2.name = "2D error";
     e2.style = PlotSeries::Style::kPoints;
     e2.colour = kColour2d;
-    e2.width = 4.0;
+    e2.width = 3.0;
     e2.x = s.time;
     e2.y = s.e2;
     PlotSeries e3 = e2;
