@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -173,7 +174,7 @@ void SaveConfig() {
   const std::string text = FormatConfigFile(settings, ReceiverProfiles);
   if (const int error = WriteFileAtomically(kConfigFileName, text); error != 0) {
     StdPrintf("Error: Could not save INI file (%d)!\n", 0);
-    StdPrintf("The following error occurred: %s\n", std::strerror(error));
+    std::fprintf(stderr, "The following error occurred: %s\n", std::strerror(error));
   }
 }
 
