@@ -230,6 +230,7 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
     along.spec.title = "Errors along the drive";
     along.spec.xTitle = "time since start [s]";
     along.spec.yTitle = "error [m]";
+    along.spec.xMin = 0.0;
     along.spec.yMin = 0.0;
     PlotSeries e2;
     e2.name = "2D error";
