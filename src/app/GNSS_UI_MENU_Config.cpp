@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -174,7 +173,7 @@ void SaveConfig() {
   const std::string text = FormatConfigFile(settings, ReceiverProfiles);
   if (const int error = WriteFileAtomically(kConfigFileName, text); error != 0) {
     StdPrintf("Error: Could not save INI file (%d)!\n", 0);
-    std::fprintf(stderr, "The following error occurred: %s\n", std::strerror(error));
+    StdErrWrite(std::string("The following error occurred: ") + std::strerror(error) + "\n");
   }
 }
 

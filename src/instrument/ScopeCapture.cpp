@@ -1,8 +1,10 @@
 #include "instrument/ScopeCapture.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "platform/stdio.h"
 
 namespace {
 
@@ -102,7 +104,7 @@ std::optional<std::vector<double>> CaptureScopeWaveform(ViSession session, long*
   if (status < 0) {
     char description[256] = "";
     viStatusDesc(session, status, description);
-    std::fprintf(stderr, "failure: %s\n", description);
+    StdErrWrite(std::string("failure: ") + description + "\n");
     return std::nullopt;
   }
   if (recordLength != nullptr) *recordLength = static_cast<long>(values.size());

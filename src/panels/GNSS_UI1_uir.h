@@ -18,6 +18,7 @@ enum GnssUi1Control {
   RUN_LOG = 205,            // the progress log
   RUN_ABORT = 206,          // CALLBK_CMDABORT000
   RUN_EXIT = 207,           // CALLBK_CMDEXITTEST000
+  RUN_PROGRESS = 208,       // point i of N, the last errors, the failures so far
 };
 
 inline constexpr ControlEntry kGnssUi1Controls[] = {
@@ -29,6 +30,7 @@ inline constexpr ControlEntry kGnssUi1Controls[] = {
     {RUNPANEL, RUN_LOG, "RUN_LOG"},
     {RUNPANEL, RUN_ABORT, "RUN_ABORT"},
     {RUNPANEL, RUN_EXIT, "RUN_EXIT"},
+    {RUNPANEL, RUN_PROGRESS, "RUN_PROGRESS"},
 };
 
 inline constexpr PanelContract kGnssUi1Contract = {

@@ -27,6 +27,7 @@
 #include "receiver/ReceiverLink.h"
 #include "report/ProgressLog.h"
 #include "report/Results.h"
+#include "report/RunProgress.h"
 #include "state/StationState.h"
 #include "text/CText.h"
 
@@ -417,13 +418,21 @@ void RunBasicTest() {
   reference.latitude = settings.refLatitude;
   reference.altitude = settings.refAltitude;
 
+  ProgressBegin("Basic Localization", settings.iterations, false, RunPanelHandle, RUN_PROGRESS);
   for (int point = 1; point <= settings.iterations; ++point) {
+    const int sampledBefore = counts.sampled;
     RunPoint(point, settings, reference, radiusMetres, status, table, fix, counts);
     Screen("************* End of Test Point **********\n");
     HtmlOnly("<h4>************* End of Test Point **********</h4><br>\n");
+    const bool sampled = counts.sampled > sampledBefore;
+    ProgressUpdate(point, sampled ? counts.previous2d : -1.0, sampled ? counts.previous3d : -1.0,
+                   counts.failed > 0 ? FormatC("%d failed", counts.failed).c_str() : "");
     if (AbortFlag) break;
   }
 
   SetVerdict(settings, counts);
+  std::string verdict;
+  GetCtrlVal(BasicPage(), BASIC_RESULT, &verdict);
+  ProgressEnd(verdict.c_str());
   CloseRun(counts);
 }

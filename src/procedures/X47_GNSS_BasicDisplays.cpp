@@ -2,13 +2,13 @@
 #include "procedures/X47_GNSS_BasicDisplays.h"
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "panels/GNSS_UI1_uir.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/files.h"
+#include "platform/stdio.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
@@ -249,6 +249,6 @@ void WriteBasicSummary(int row) {
   const std::string path = RunLogFilePath("SUMMARY.html");
   const std::string section = BasicSummarySection(row, settings, average2d, average3d, result);
   if (const int error = AppendToFile(path, section); error != 0) {
-    std::fprintf(stderr, "Basic test summary not written: %s\n", ErrnoText(path, error).c_str());
+    StdErrReason("basic test summary not written: " + ErrnoText(path, error));
   }
 }

@@ -1,7 +1,6 @@
 // Test 011: one oscilloscope waveform into SCOPE_OUT.txt (in the working
 // directory), then, once the operator has acknowledged the connection, the
 // basic localization test on the same session.
-#include <cstdio>
 #include <string>
 
 #include "instrument/DUT_IP_Control.h"
@@ -30,7 +29,7 @@ void RunScopeCaptureTest() {
   // Replaced as a whole: a failed capture leaves an empty file.
   if (const int error = WriteFileAtomically(kScopeFileName, text); error != 0) {
     StdWrite("Error opening file\n");
-    std::fprintf(stderr, "%s\n", ErrnoText(kScopeFileName, error).c_str());
+    StdErrReason(ErrnoText(kScopeFileName, error));
   }
   MessagePopup("Basic Localization",
                "Connected to QARN...\nRunning basic localization looping test...");
