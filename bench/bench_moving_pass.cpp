@@ -4,8 +4,8 @@
 // and the event processing at its end, on the real run panel (off-screen)
 // with the table at 299 rows x 32 columns and graphs of 10,000 segments.
 //   build/bench/bench_moving_pass --benchmark_repetitions=3
-// BM_MovingPass/30 averages over a whole 30-pass cycle; /1 leaves the 5th and
-// 30th-pass work out; BM_PicturePass is the 30th pass's extra work alone.
+// BM_MovingPass averages over whole 30-pass cycles; BM_PicturePass is the
+// 30th pass's extra work alone.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -50,9 +50,8 @@ GeoPoint At(double east, double north, const GeoPoint& reference) {
 // One pass as RunMovingReceiverTest makes it after ReadNextFix has returned
 // (the truth query to the simulator is a loopback round trip of about 50 us
 // on top; the epoch decoding about 2 us, bench_epoch).
-void OnePass(GeoPoint& reference, bool periodicWork) {
-  ++gPass;
-  const int p = periodicWork ? gPass : (gPass % 5 == 0 || gPass % 30 == 0 ? gPass + 1 : gPass);
+void OnePass(GeoPoint& reference) {
+  const int p = ++gPass;
   const double angle = gPass * 0.05;
   GeoPoint truth = At(150 * std::sin(angle), 150 * std::cos(angle), reference);
   GeoPoint measured = At(150 * std::sin(angle) + 2, 150 * std::cos(angle) - 1, reference);
@@ -112,15 +111,14 @@ void FillLongDrive() {
 void BM_MovingPass(benchmark::State& state) {
   FillLongDrive();
   GeoPoint reference = Reference();
-  const bool periodicWork = state.range(0) == 30;
-  for (auto _ : state) OnePass(reference, periodicWork);
+  for (auto _ : state) OnePass(reference);
   int rows = 0, columns = 0;
   GetNumTableRows(MovingRunPanel, MOVRUN_SAT_TABLE, &rows);
   GetNumTableColumns(MovingRunPanel, MOVRUN_SAT_TABLE, &columns);
   state.counters["rows"] = rows;
   state.counters["columns"] = columns;
 }
-BENCHMARK(BM_MovingPass)->Arg(1)->Arg(30)->Iterations(300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MovingPass)->Iterations(300)->Unit(benchmark::kMillisecond);
 
 void BM_PicturePass(benchmark::State& state) {
   FillLongDrive();

@@ -26,8 +26,8 @@ enum GnssUiAutohoControl {
   MOVRUN_T_EVENTS = 15,
   MOVRUN_ABORT = 16,
   MOVRUN_EXIT = 17,
+  MOVRUN_PROGRESS = 18,  // seconds to go and the latest errors
 };
-
 
 inline constexpr ControlEntry kGnssUiAutohoControls[] = {
     {MOVRUN, MOVRUN, "MOVRUN"},
@@ -47,6 +47,7 @@ inline constexpr ControlEntry kGnssUiAutohoControls[] = {
     {MOVRUN, MOVRUN_T_EVENTS, "MOVRUN_T_EVENTS"},
     {MOVRUN, MOVRUN_ABORT, "MOVRUN_ABORT"},
     {MOVRUN, MOVRUN_EXIT, "MOVRUN_EXIT"},
+    {MOVRUN, MOVRUN_PROGRESS, "MOVRUN_PROGRESS"},
 };
 
 inline constexpr PanelContract kGnssUiAutohoContract = {

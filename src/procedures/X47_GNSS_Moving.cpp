@@ -32,6 +32,7 @@
 #include "receiver/ReceiverLink.h"
 #include "report/ProgressLog.h"
 #include "report/Results.h"
+#include "report/RunProgress.h"
 #include "state/StationState.h"
 #include "text/CText.h"
 
@@ -192,7 +193,7 @@ bool MovingRun::Start() {
   ReplaceChar(path.data(), ':', '.');
   htmlLog_ = std::fopen(path.c_str(), "w");
   if (htmlLog_ == nullptr) {
-    std::fprintf(stderr, "%s\n", ErrnoText(path, errno).c_str());
+    StdErrReason(ErrnoText("cannot create " + path, errno));
     StdWrite("Error! cant create log file\n");
     return false;  // the panel stays on screen
   }
@@ -264,10 +265,10 @@ void MovingRun::SetUpSimulator() {
     // simulator takes longitude first.
     double position[3];
     if (ReadThreeNumbers(where.c_str(), position) < 3)
-      std::fprintf(stderr,
-                   "Moving receiver test: the position '%s' has fewer than three numbers; "
-                   "the missing ones are 0\n",
-                   where.c_str());
+      StdErrReason(
+          FormatC("moving receiver test: the position '%s' has fewer than three "
+                  "numbers; the missing ones are 0",
+                  where.c_str()));
     Dut_Command(SimulatorSession, GetString("%s:LOCation:SELect \"User Defined\"", prefix));
     Dut_Command(SimulatorSession, GetString("%s:LOC:COORdinates:DECimal %lf,%lf,%lf", prefix,
                                             position[1], position[0], position[2]));
@@ -285,10 +286,10 @@ void MovingRun::QueryStartPoint() {
   double location[3];
   startPointKnown_ = ReadThreeNumbers(reply_, location) == 3;
   if (!startPointKnown_)
-    std::fprintf(stderr,
-                 "Moving receiver test: the start point answer '%s' is incomplete; the first "
-                 "complete real-time location becomes the reference\n",
-                 reply_);
+    StdErrReason(
+        FormatC("moving receiver test: the start point answer '%s' is incomplete; the "
+                "first complete real-time location becomes the reference",
+                reply_));
   startPoint_.longitude = location[0];
   startPoint_.latitude = location[1];
   startPoint_.altitude = location[2];
@@ -312,6 +313,7 @@ bool MovingRun::StartReceiver() {
       nullptr);
   startTime_ = Timer();
   loopTime_ = startTime_;
+  ProgressBegin("Moving Receiver", settings_.duration, true, panel_, MOVRUN_PROGRESS);
   SetCtrlVal(page_, MOVING_NO_FIX_TIME, FormatC("%.2f", noFixTime_).c_str());
   SerialPurge(ReceiverPort, kSerialPurgeReceive);
   SerialPurge(ReceiverPort, kSerialPurgeBoth);
@@ -458,6 +460,7 @@ void MovingRun::Pass() {
   else
     RecordPass(ResultsOutcome::kDropped, "implausible_fix");
 
+  ProgressUpdate(static_cast<int>(elapsed), error2d_, error3d_, "");
   Indicate(MOVRUN_T_READ, FormatC("%f", Timer() - timingMark_));
   Indicate(MOVRUN_RX_TIME, FormatC("%02d:%02d:%02d", fix_.hour, fix_.minute, fix_.second));
   timingMark_ = Timer();
@@ -516,7 +519,7 @@ void MovingRun::Verdict() {
     // Good fixes but not one error measured (all in the ignore window, or all
     // beyond reason): nothing shows the receiver is accurate.
     SetResult("FAIL", VAL_RED);
-    std::fprintf(stderr, "Moving receiver test: FAIL: no position error was averaged\n");
+    StdErrReason("moving receiver test: FAIL: no position error was averaged");
   }
   Logged(FormatC("\n\nAverage: 3D-Error = %f m, 2D-Error = %f m\n\n\n", average3d_, average2d_));
   SetCtrlVal(page_, MOVING_AVG_2D, average2d_);
@@ -535,6 +538,7 @@ void MovingRun::Verdict() {
 void MovingRun::Finish() {
   std::string result;
   GetCtrlVal(page_, MOVING_RESULT, &result);
+  ProgressEnd(result.c_str());
   Shown(FormatC("Test Row %d Result:           %s\n\n", kRow, result.c_str()));
   WriteMovingRowResult(htmlLog_, kRow, result.c_str());
   Shown("******************************************\n");

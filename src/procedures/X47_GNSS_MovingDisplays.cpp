@@ -15,6 +15,7 @@
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/stdio.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
@@ -303,6 +304,5 @@ void AppendMovingSummary(int row) {
 
   const std::string path = RunFilePath("SUMMARY.html");
   if (const int error = AppendToFile(path, html); error != 0)
-    std::fprintf(stderr, "Moving receiver test: summary not written: %s\n",
-                 ErrnoText(path, error).c_str());
+    StdErrReason(ErrnoText("moving receiver test: summary not written: " + path, error));
 }
