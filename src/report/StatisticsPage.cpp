@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <filesystem>
 #include <numbers>
 #include <vector>
 
@@ -360,10 +361,18 @@ int WriteStatisticsPage(const ResultsRun& run, const std::string& directory, std
   std::string failures;
   for (const TestResults& t : run.tests) {
     if (!t.ended) continue;
+    // An earlier test's figures do not change: in a sequence only the test
+    // that just ended is drawn (a missing picture is drawn again).
+    const bool latest = &t == &run.tests.back();
     std::vector<Figure> figures = FiguresOf(t);
     for (Figure& f : figures) {
       std::string path = directory + "/" + f.file;
       ReplaceChar(path.data(), ':', '.');
+      std::error_code ignored;
+      if (!latest && std::filesystem::is_regular_file(path, ignored)) {
+        f.drawn = true;
+        continue;
+      }
       f.drawn = SavePlotPng(path, f.spec, &f.failure);
       if (!f.drawn) {
         if (!failures.empty()) failures += "; ";
