@@ -25,10 +25,13 @@
 #include "platform/ui.h"
 #include "procedures/X47_GNSS.h"
 #include "procedures/X47_GNSS_MovingDisplays.h"
+#include "procedures/X47_GNSS_Results.h"
 #include "receiver/Epoch.h"
 #include "receiver/FixAcquisition.h"
+#include "receiver/ReceiverCapture.h"
 #include "receiver/ReceiverLink.h"
 #include "report/ProgressLog.h"
+#include "report/Results.h"
 #include "report/RunProgress.h"
 #include "state/StationState.h"
 #include "text/CText.h"
@@ -117,6 +120,12 @@ class MovingRun {
   void Indicate(int control, const std::string& text) {
     if (panel_ != 0) SetCtrlVal(panel_, control, text.c_str());
   }
+  // The pass as the results recorder keeps it.
+  void RecordPass(ResultsOutcome outcome, const char* reason = "") {
+    record_.outcome = outcome;
+    record_.reason = reason;
+    ResultsAddMovingPass(record_);
+  }
   void SetResult(const char* text, int colour) {
     SetCtrlVal(page_, MOVING_RESULT, text);
     SetCtrlAttribute(page_, MOVING_RESULT, ATTR_BACK_COLOR, colour);
@@ -154,6 +163,7 @@ class MovingRun {
   double average2d_ = -1.0, average3d_ = -1.0;
   double previousAverage2d_ = -1.0, previousAverage3d_ = -1.0;
   int samples_ = 1;
+  MovingPassResult record_;
 };
 
 void MovingRun::Run() {
@@ -205,6 +215,20 @@ bool MovingRun::Start() {
 
   page_ = MovingPage();
   settings_ = ReadMovingTestSettings();
+  ResultsBeginTest(
+      "001", "Moving Receiver", ResultsTestKind::kMoving,
+      {NumberField("duration_s", settings_.duration),
+       NumberField("gps_satellites", settings_.gpsCount),
+       NumberField("galileo_satellites", settings_.galileoCount),
+       NumberField("glonass_satellites", settings_.glonassCount),
+       NumberField("min_satellites", settings_.minSatellites),
+       TextField("gps_svids", settings_.gpsSvids),
+       TextField("galileo_svids", settings_.galileoSvids),
+       TextField("glonass_svids", settings_.glonassSvids),
+       TextField("waypoints", settings_.waypoints),
+       NumberField("ignore_time_s", settings_.ignoreTime),
+       NumberField("time_offset_s", settings_.timeOffset), TextField("level_offset", LevelOffset)});
+  BeginTestCapture("001");
   Shown(FormatC("Moving Test started: Moving receiver scenario will be logged for %d sec\n\n",
                 settings_.duration));
   WriteMovingLogHeading(htmlLog_, settings_.duration);
@@ -311,6 +335,10 @@ void MovingRun::Pass() {
   const double elapsed = loopTime_ - startTime_;
   inIgnoreWindow_ = elapsed <= settings_.ignoreTime;
   ++pass_;
+  record_ = MovingPassResult{};
+  record_.pass = pass_;
+  record_.elapsed = elapsed;
+  record_.inIgnoreWindow = inIgnoreWindow_;
   Indicate(MOVRUN_REMAINING, FormatC("%d", static_cast<int>(settings_.duration - elapsed)));
 
   WaitSeconds(kPassWaitSeconds);
@@ -318,7 +346,8 @@ void MovingRun::Pass() {
   ReadNextFix(satellites_, status_, &inView_, fix_, *buffer_, AbortFlag,
               GalileoSpreadRule::kLeaveToCaller);
 
-  if (status_.usedCount < 0 || status_.usedCount > kUsedCountMax) return;
+  if (status_.usedCount < 0 || status_.usedCount > kUsedCountMax)
+    return RecordPass(ResultsOutcome::kDropped, "used_count_out_of_range");
 
   // Before the first good fix a Galileo C/N0 spread restarts the receiver;
   // afterwards the drive goes on with it.
@@ -326,7 +355,7 @@ void MovingRun::Pass() {
       GalileoSpreadCallsForHotStart(status_, satellites_)) {
     Logged(kGalileoHotStartMessage);
     HotStartAfterGalileoSpread(*buffer_);
-    return;
+    return RecordPass(ResultsOutcome::kDropped, "galileo_hot_start");
   }
 
   const int entries = std::clamp(status_.inViewCount, 0, kSatelliteTableSize);
@@ -338,7 +367,7 @@ void MovingRun::Pass() {
 
   if (status_.fixMode < 0 || status_.fixMode > 3) {
     StdPrintf("Ignoring receiver point, NavMode=%d...\n", status_.fixMode);
-    return;
+    return RecordPass(ResultsOutcome::kDropped, "fix_mode_out_of_range");
   }
 
   const bool plausible = (status_.fixMode == 2 || status_.fixMode == 3) && fix_.hdop < kDopLimit &&
@@ -360,6 +389,10 @@ void MovingRun::Pass() {
     }
   }
 
+  record_.satellitesUsable = usable_;
+  record_.degraded = degraded_;
+  record_.goodFix = plausible && usable_ >= settings_.minSatellites;
+  if (status_.fixMode >= 2) record_.fix = ResultsFixOf(fix_, status_, satellites_);
   if (plausible) {
     if (usable_ >= settings_.minSatellites) {
       lastGoodFix_ = Timer();
@@ -386,8 +419,12 @@ void MovingRun::Pass() {
       startPointKnown_ = true;
     }
     ComputePositionErrors(fix_.position, simulated_, startPoint_, error3d_, error2d_);
+    record_.truth = ResultsPositionOf(simulated_);
     // An incomplete truth is no truth: dropped like a measurement beyond reason.
-    if (error3d_ > kDroppedErrorAbove || !truthComplete) return;
+    if (error3d_ > kDroppedErrorAbove || !truthComplete)
+      return RecordPass(ResultsOutcome::kDropped,
+                        truthComplete ? "error_above_99999_m" : "truth_incomplete");
+    record_.errors = ResultsErrorsOf(fix_.position, simulated_, error2d_, error3d_);
 
     UpdateTrackDisplay(simulated_, fix_.position);
     Indicate(MOVRUN_ERR_2D, FormatC("%f", error2d_));
@@ -416,6 +453,12 @@ void MovingRun::Pass() {
     previousError3d_ = error3d_;
     if (pass_ % kRedrawEvery == 0) RedrawErrorGraphs();
   }
+  if (record_.errors.present)
+    RecordPass(ResultsOutcome::kSampled);
+  else if (status_.fixMode <= 1 || usable_ < settings_.minSatellites)
+    RecordPass(ResultsOutcome::kNoFix);
+  else
+    RecordPass(ResultsOutcome::kDropped, "implausible_fix");
 
   ProgressUpdate(static_cast<int>(elapsed), error2d_, error3d_, "");
   Indicate(MOVRUN_T_READ, FormatC("%f", Timer() - timingMark_));
@@ -502,8 +545,15 @@ void MovingRun::Finish() {
   Shown("************END OF TEST ROW*************\n");
   WriteMovingRowEnd(htmlLog_, kRow);
   CloseReceiverPort();
+  EndNmeaCapture();
   std::fclose(htmlLog_);
   htmlLog_ = nullptr;
+  ResultsEndTest(result,
+                 {NumberField("average_2d_m", average2d_), NumberField("average_3d_m", average3d_),
+                  NumberField("no_fix_time_s", noFixTime_),
+                  NumberField("first_good_fix_s",
+                              firstGoodFix_ == -1.0 ? kNoValue : firstGoodFix_ - startTime_),
+                  NumberField("passes", pass_)});
   StdWrite("Moving receiver test complete!\n");
   Shown("Moving receiver test complete!\n");
   AppendMovingSummary(kRow);

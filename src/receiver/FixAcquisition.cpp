@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/stdio.h"
+#include "receiver/ReceiverCapture.h"
 #include "receiver/ReceiverLink.h"
 #include "report/ProgressLog.h"
 
@@ -33,6 +34,7 @@ bool ReadIntoBuffer(ReceiveBuffer& buffer) {
     StdPrintf("ReadFile failed with error no %d.\n", SerialLastError());
     return false;
   }
+  CaptureReceiverBytes(buffer.text + buffer.length, n);
   buffer.length += static_cast<int>(n);
   return true;
 }
