@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Remakes the README's screenshots (docs/screenshots/*.png) from the real
 # windows: the station on an X server of its own (Xvfb) against the emulated
-# lab, the main window before a test, the basic test's run panel at its fourth
-# point and the moving test's run panel mid-drive.
-#   docs/make-screenshots.sh [BUILD_DIR]      (default build/; needs Xvfb,
+# lab: the main window before a test, the basic test's run panel mid-run,
+# the moving test's run panel mid-drive and SUMMARY.html of a sequence.
+#   docs/make-screenshots.sh [BUILD_DIR]      (default build/; needs Xvfb, chromium,
 #                                              ImageMagick's import, xwininfo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,3 +70,10 @@ window "Moving Receiver Test (Test 001)" >/dev/null
 sleep 5
 shoot "Moving Receiver Test (Test 001)" moving-run-panel.png
 wait $pid || true
+
+# SUMMARY.html of a sequence, as a browser shows it.
+GNSS_TIME_SCALE=0.02 "${station[@]}" --headless --run seq >"$work/seq.out" 2>&1 || true
+summary=$(ls -d "$work"/LOG/KELMAR_LOGS_* | tail -1)/SUMMARY.html
+chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1400,900 \
+  --screenshot="$out/summary.png" "file://$summary" >/dev/null 2>&1
+echo docs/screenshots/summary.png
