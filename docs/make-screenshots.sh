@@ -32,7 +32,7 @@ done
 [ -n "$port" ] || { echo "qarn-emu did not start" >&2; exit 1; }
 printf '%s\r\n' "DUTIP=127.0.0.1::$port::SOCKET" "LEVEL_OFFSET=0" \
   "BASIC=Y;8;8;0;4;6;4;AUTO;AUTO;AUTO;120.000000;48.117300;11.516700;520.000000;100.000000;0.000000;" \
-  "MOVING=Y;120;8;4;6;4;AUTO;AUTO;AUTO;city-loop.txt;0.000000;10.000000;" >"$work/CONFIG.INI"
+  "MOVING=Y;120;8;4;6;4;AUTO;AUTO;AUTO;/city-loop.txt;0.000000;10.000000;" >"$work/CONFIG.INI"
 
 # The id of the top-level window titled $1, once it is mapped.
 window() {
