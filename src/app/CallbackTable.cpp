@@ -4,6 +4,7 @@
 
 #include "app/GNSS_UI_MENU.h"
 #include "app/LiveReceiverView.h"
+#include "panels/GNSS_UI1_uir.h"
 #include "panels/GNSS_UI_LIVE_uir.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
@@ -25,10 +26,10 @@ void RegisterSystemCallbacks() {
       {"callbackRunTest011", callbackRunTest011},
       {"callbackRunTest012", callbackRunTest012},
       {"callbackRunTestSeq", callbackRunTestSeq},
-      {"CALLBK_CMDABORT000", CALLBK_CMDABORT000},
+      {"CALLBK_CMDABORT000", callbackAbortTest},
       {"CALLBK_CMDEXITTEST000", CALLBK_CMDEXITTEST000},
-      {"CALLBK_CMDABORT009", CALLBK_CMDABORT009},
-      {"CALLBK_CMDEXITTEST009", CALLBK_CMDEXITTEST009},
+      {"CALLBK_CMDABORT009", callbackAbortTest},
+      {"CALLBK_CMDEXITTEST009", callbackAbortTest},
       {"callbackOpenLiveView", callbackOpenLiveView},
       {"CMD_LIVE_RESCAN", CMD_LIVE_RESCAN},
       {"CMD_LIVE_OPEN", CMD_LIVE_OPEN},
@@ -41,4 +42,5 @@ void RegisterSystemCallbacks() {
   RegisterCallbacks(kCallbacks, std::size(kCallbacks));
   RegisterPanelContract(kGnssUiMenuContract);
   RegisterPanelContract(kGnssUiLiveContract);
+  RegisterPanelContract(kGnssUi1Contract);
 }

@@ -173,7 +173,7 @@ void SaveConfig() {
   const std::string text = FormatConfigFile(settings, ReceiverProfiles);
   if (const int error = WriteFileAtomically(kConfigFileName, text); error != 0) {
     StdPrintf("Error: Could not save INI file (%d)!\n", 0);
-    StdPrintf("The following error occurred: %s\n", std::strerror(error));
+    StdErrWrite(std::string("The following error occurred: ") + std::strerror(error) + "\n");
   }
 }
 
