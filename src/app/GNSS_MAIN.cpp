@@ -4,13 +4,17 @@
 #include "app/GNSS_MAIN.h"
 
 #include <algorithm>
+#include <charconv>
+#include <system_error>
 
 #include "app/GNSS_UI_MENU.h"
+#include "app/LaunchActivity.h"
 #include "geo/Geo.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
+#include "platform/ui_timer.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
 
@@ -80,8 +84,15 @@ bool RunAction(const StationAction& action) {
   return false;
 }
 
+// An "after" action with its timer.
+struct TimedAction {
+  const StationAction* action = nullptr;
+  int timer = 0;
+};
+
 struct ActionRun {
   const std::vector<StationAction>* actions = nullptr;
+  std::vector<TimedAction> timed;
   std::string runTest;  // --run: the launch to press after the actions
   bool quitAfterLast = false;
 };
@@ -132,11 +143,27 @@ int RunTestVerdict(const std::string& which) {
   return kExitUsage;
 }
 
+// Once, from the event loop: whatever runs then (a launch waiting on the
+// instrument) goes on around it.
+void RunTimedAction(void* data) {
+  TimedAction& timed = *static_cast<TimedAction*>(data);
+  CancelPeriodicCallback(timed.timer);
+  if (!IsQuitPending() && !RunAction(*timed.action)) QuitUserInterface(kExitUsage);
+}
+
 // Runs from the event loop, like the operator's own events; a quit among the
 // actions ends the run there.
 void RunActions(void* data) {
-  const ActionRun& run = *static_cast<const ActionRun*>(data);
+  ActionRun& run = *static_cast<ActionRun*>(data);
+  run.timed.reserve(run.actions->size());
   for (const StationAction& action : *run.actions) {
+    if (action.afterSeconds < 0) continue;
+    TimedAction& timed = run.timed.emplace_back(TimedAction{&action});
+    timed.timer = SetPeriodicCallback(MainPanelHandle, static_cast<int>(action.afterSeconds * 1000),
+                                      RunTimedAction, &timed);
+  }
+  for (const StationAction& action : *run.actions) {
+    if (action.afterSeconds >= 0) continue;
     if (IsQuitPending()) return;
     if (!RunAction(action)) {
       QuitUserInterface(kExitUsage);
@@ -169,6 +196,9 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
   if (InitUserInterfaceRuntime(1, runtimeArgv, options.headless) == 0) return -1;
 
   RegisterSystemCallbacks();
+  // A window keeps answering while the station waits on the instrument or
+  // the receiver port; a headless run waits as it always did.
+  if (!IsHeadless()) InstallLaunchWaitHook();
   MainPanelHandle = LoadPanel(0, "GNSS_UI_MENU.uir", MAINPANEL);
   if (MainPanelHandle < 0) {
     StdErrReason("cannot load the main panel, stopping");
@@ -199,6 +229,8 @@ const char* StationUsage() {
          "  press CONTROL       commit the control and run its callback\n"
          "  get CONTROL         print CONTROL=value (a list box: CONTROL[i]=item)\n"
          "  quit                press MAIN_QUIT\n"
+         "  after SECONDS ACTION  run ACTION that long after the actions start, out of\n"
+         "                      their order, also while a test runs\n"
          "--run TEST (000, 001, 011 or seq) presses that launch button after the actions,\n"
          "waits for the test and exits 0 on PASS, 1 on another verdict, 2 without one.\n"
          "A headless start (--headless, or no display) quits after the last action.\n";
@@ -210,6 +242,24 @@ bool ParseStationAction(const std::string& text, StationAction* action, std::str
   const std::string verb = trimmed.substr(0, space);
   const std::string rest = space == std::string::npos ? std::string() : Trim(trimmed.substr(space));
   *action = StationAction{};
+  if (verb == "after") {
+    const auto gap = rest.find_first_of(" \t");
+    const std::string delay = rest.substr(0, gap);
+    double seconds = -1;
+    const auto [end, ec] = std::from_chars(delay.data(), delay.data() + delay.size(), seconds);
+    if (ec != std::errc() || end != delay.data() + delay.size() || !(seconds >= 0) ||
+        seconds > 86400 || gap == std::string::npos) {
+      *error = "action \"" + text + "\": after needs SECONDS (0 to 86400) and an action";
+      return false;
+    }
+    if (!ParseStationAction(rest.substr(gap), action, error)) return false;
+    if (action->afterSeconds >= 0) {
+      *error = "action \"" + text + "\": one after is enough";
+      return false;
+    }
+    action->afterSeconds = seconds;
+    return true;
+  }
   if (verb == "quit" && rest.empty()) {
     action->kind = StationAction::kQuit;
     return true;
