@@ -85,8 +85,10 @@ bool RunAction(const StationAction& action) {
 }
 
 // An "after" action with its timer.
+struct ActionRun;
 struct TimedAction {
   const StationAction* action = nullptr;
+  ActionRun* run = nullptr;
   int timer = 0;
 };
 
@@ -95,6 +97,8 @@ struct ActionRun {
   std::vector<TimedAction> timed;
   std::string runTest;  // --run: the launch to press after the actions
   bool quitAfterLast = false;
+  int timedPending = 0;
+  bool inOrderDone = false;  // the actions in order have run
 };
 
 // The verdict of one result indicator: 0 for a text beginning with "PASS",
@@ -148,7 +152,15 @@ int RunTestVerdict(const std::string& which) {
 void RunTimedAction(void* data) {
   TimedAction& timed = *static_cast<TimedAction*>(data);
   CancelPeriodicCallback(timed.timer);
-  if (!IsQuitPending() && !RunAction(*timed.action)) QuitUserInterface(kExitUsage);
+  ActionRun& run = *timed.run;
+  --run.timedPending;
+  if (IsQuitPending()) return;
+  if (!RunAction(*timed.action)) {
+    QuitUserInterface(kExitUsage);
+    return;
+  }
+  // A headless run ends after its last action, in order or timed.
+  if (run.quitAfterLast && run.inOrderDone && run.timedPending == 0) QuitUserInterface(0);
 }
 
 // Runs from the event loop, like the operator's own events; a quit among the
@@ -158,7 +170,8 @@ void RunActions(void* data) {
   run.timed.reserve(run.actions->size());
   for (const StationAction& action : *run.actions) {
     if (action.afterSeconds < 0) continue;
-    TimedAction& timed = run.timed.emplace_back(TimedAction{&action});
+    TimedAction& timed = run.timed.emplace_back(TimedAction{&action, &run});
+    ++run.timedPending;
     timed.timer = SetPeriodicCallback(MainPanelHandle, static_cast<int>(action.afterSeconds * 1000),
                                       RunTimedAction, &timed);
   }
@@ -174,7 +187,8 @@ void RunActions(void* data) {
     QuitUserInterface(RunTestVerdict(run.runTest));
     return;
   }
-  if (run.quitAfterLast && !IsQuitPending()) QuitUserInterface(0);
+  run.inOrderDone = true;
+  if (run.quitAfterLast && run.timedPending == 0 && !IsQuitPending()) QuitUserInterface(0);
 }
 
 }  // namespace

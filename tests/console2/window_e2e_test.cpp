@@ -85,4 +85,27 @@ TEST(WindowDuringALaunch, AnswersAndAbortsWhileTheInstrumentIsSilent) {
       << run.err;
 }
 
+// "after" actions run out of order, and a headless run waits for them before
+// it quits; a malformed one is refused like any faulty action.
+TEST(AfterActions, RunOutOfOrderAndAHeadlessRunWaitsForThem) {
+  char pattern[] = "/tmp/gnss-after-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path dir = pattern;
+  const ProcessResult run =
+      RunProcess({kStation, "--headless", "--workdir", dir.string(), "--do",
+                  "after 0.4 get MAIN_DUTIP", "--do", "after 0.2 get MAIN_COMPORT", "--do",
+                  "set MAIN_DUTIP=10.0.0.7", "--do", "set MAIN_COMPORT=4"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "MAIN_COMPORT=4\nMAIN_DUTIP=10.0.0.7\n");
+
+  for (const char* faulty : {"after soon get MAIN_DUTIP", "after 1", "after -1 get MAIN_DUTIP",
+                             "after 1 after 2 get MAIN_DUTIP", "after 1 jump MAIN_DUTIP"}) {
+    const ProcessResult bad =
+        RunProcess({kStation, "--headless", "--workdir", dir.string(), "--do", faulty});
+    EXPECT_EQ(bad.exitCode, 2) << faulty;
+    EXPECT_NE(bad.err.find("gnss-station: "), std::string::npos) << faulty << bad.err;
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
