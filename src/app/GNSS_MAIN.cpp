@@ -4,14 +4,18 @@
 #include "app/GNSS_MAIN.h"
 
 #include <algorithm>
+#include <charconv>
+#include <system_error>
 
 #include "app/GNSS_UI_MENU.h"
 #include "app/JUnit.h"
+#include "app/LaunchActivity.h"
 #include "geo/Geo.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
+#include "platform/ui_timer.h"
 #include "receiver/ReceiverProfile.h"
 #include "report/Results.h"
 #include "state/StationState.h"
@@ -82,10 +86,21 @@ bool RunAction(const StationAction& action) {
   return false;
 }
 
+// An "after" action with its timer.
+struct ActionRun;
+struct TimedAction {
+  const StationAction* action = nullptr;
+  ActionRun* run = nullptr;
+  int timer = 0;
+};
+
 struct ActionRun {
   const std::vector<StationAction>* actions = nullptr;
+  std::vector<TimedAction> timed;
   std::string runTest;  // --run: the launch to press after the actions
   bool quitAfterLast = false;
+  int timedPending = 0;
+  bool inOrderDone = false;  // the actions in order have run
 };
 
 // The verdict of one result indicator: 0 for a text beginning with "PASS",
@@ -134,11 +149,36 @@ int RunTestVerdict(const std::string& which) {
   return kExitUsage;
 }
 
+// Once, from the event loop: whatever runs then (a launch waiting on the
+// instrument) goes on around it.
+void RunTimedAction(void* data) {
+  TimedAction& timed = *static_cast<TimedAction*>(data);
+  CancelPeriodicCallback(timed.timer);
+  ActionRun& run = *timed.run;
+  --run.timedPending;
+  if (IsQuitPending()) return;
+  if (!RunAction(*timed.action)) {
+    QuitUserInterface(kExitUsage);
+    return;
+  }
+  // A headless run ends after its last action, in order or timed.
+  if (run.quitAfterLast && run.inOrderDone && run.timedPending == 0) QuitUserInterface(0);
+}
+
 // Runs from the event loop, like the operator's own events; a quit among the
 // actions ends the run there.
 void RunActions(void* data) {
-  const ActionRun& run = *static_cast<const ActionRun*>(data);
+  ActionRun& run = *static_cast<ActionRun*>(data);
+  run.timed.reserve(run.actions->size());
   for (const StationAction& action : *run.actions) {
+    if (action.afterSeconds < 0) continue;
+    TimedAction& timed = run.timed.emplace_back(TimedAction{&action, &run});
+    ++run.timedPending;
+    timed.timer = SetPeriodicCallback(MainPanelHandle, static_cast<int>(action.afterSeconds * 1000),
+                                      RunTimedAction, &timed);
+  }
+  for (const StationAction& action : *run.actions) {
+    if (action.afterSeconds >= 0) continue;
     if (IsQuitPending()) return;
     if (!RunAction(action)) {
       QuitUserInterface(kExitUsage);
@@ -149,7 +189,8 @@ void RunActions(void* data) {
     QuitUserInterface(RunTestVerdict(run.runTest));
     return;
   }
-  if (run.quitAfterLast && !IsQuitPending()) QuitUserInterface(0);
+  run.inOrderDone = true;
+  if (run.quitAfterLast && run.timedPending == 0 && !IsQuitPending()) QuitUserInterface(0);
 }
 
 }  // namespace
@@ -171,6 +212,9 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
   if (InitUserInterfaceRuntime(1, runtimeArgv, options.headless) == 0) return -1;
 
   RegisterSystemCallbacks();
+  // A window keeps answering while the station waits on the instrument or
+  // the receiver port; a headless run waits as it always did.
+  if (!IsHeadless()) InstallLaunchWaitHook();
   MainPanelHandle = LoadPanel(0, "GNSS_UI_MENU.uir", MAINPANEL);
   if (MainPanelHandle < 0) {
     StdErrReason("cannot load the main panel, stopping");
@@ -208,6 +252,8 @@ const char* StationUsage() {
          "  press CONTROL       commit the control and run its callback\n"
          "  get CONTROL         print CONTROL=value (a list box: CONTROL[i]=item)\n"
          "  quit                press MAIN_QUIT\n"
+         "  after SECONDS ACTION  run ACTION that long after the actions start, out of\n"
+         "                      their order, also while a test runs\n"
          "--run TEST (000, 001, 011 or seq) presses that launch button after the actions,\n"
          "waits for the test and exits 0 on PASS, 1 on another verdict, 2 without one.\n"
          "--junit FILE writes the verdicts of --run as JUnit XML (a JUnit file that cannot be\n"
@@ -223,6 +269,24 @@ bool ParseStationAction(const std::string& text, StationAction* action, std::str
   const std::string verb = trimmed.substr(0, space);
   const std::string rest = space == std::string::npos ? std::string() : Trim(trimmed.substr(space));
   *action = StationAction{};
+  if (verb == "after") {
+    const auto gap = rest.find_first_of(" \t");
+    const std::string delay = rest.substr(0, gap);
+    double seconds = -1;
+    const auto [end, ec] = std::from_chars(delay.data(), delay.data() + delay.size(), seconds);
+    if (ec != std::errc() || end != delay.data() + delay.size() || !(seconds >= 0) ||
+        seconds > 86400 || gap == std::string::npos) {
+      *error = "action \"" + text + "\": after needs SECONDS (0 to 86400) and an action";
+      return false;
+    }
+    if (!ParseStationAction(rest.substr(gap), action, error)) return false;
+    if (action->afterSeconds >= 0) {
+      *error = "action \"" + text + "\": one after is enough";
+      return false;
+    }
+    action->afterSeconds = seconds;
+    return true;
+  }
   if (verb == "quit" && rest.empty()) {
     action->kind = StationAction::kQuit;
     return true;

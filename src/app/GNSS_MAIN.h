@@ -1,5 +1,5 @@
 // The station's entry procedure and start-up, and the command-line front end
-// that drives the same panels and callbacks (set, press, get, quit).
+// that drives the same panels and callbacks (set, press, get, quit, after).
 #pragma once
 
 #include <string>
@@ -11,6 +11,9 @@ struct StationAction {
   Kind kind = kGet;
   std::string control;
   std::string value;  // kSet only
+  // "after SECONDS ACTION": run that long after the actions start, out of
+  // their order (also while a test runs); -1 for an action in order.
+  double afterSeconds = -1;
 };
 
 struct StationOptions {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/GNSS_UI_MENU.h"
+#include "app/LaunchActivity.h"
+#include "app/LiveReceiverView.h"
 #include "instrument/DUT_IP_Control.h"
 #include "instrument/ScenarioSetup.h"
 #include "panels/GNSS_UI_MENU_uir.h"
@@ -56,6 +58,7 @@ void RunTestSequence() {
 // ---- The launch table ---------------------------------------------------------
 
 struct Launch {
+  const char* name = nullptr;              // for the status line and the error output
   const char* failureText = nullptr;       // on standard output, exactly as given
   bool failureInMessageBox = false;        // instead: a box titled "Error" with kBoxFailureText
   const char* connectionReport = nullptr;  // standard output; nullptr: none
@@ -71,36 +74,42 @@ constexpr const char* kBoxFailureText = "Can not connect to QARN. Check IP addre
 
 // clang-format off
 constexpr Launch kTest000 = {
+    .name = "test 000",
     .failureText = kFailureColon,
     .connectionReport = "Basic Localization: Connected to QARN...\n"
                         "Running basic localization looping test...\n",
     .copiesLevelOffset = true, .resetsSimulator = true,
     .procedure = RunBasicTest};
 constexpr Launch kTest001 = {
+    .name = "test 001",
     .failureText = kFailureComma,
     .connectionReport = "Moving Receiver: Connected to QARN...\n"
                         "Running moving receiver test...\n",
     .copiesLevelOffset = true,
     .procedure = RunMovingReceiverTest};
 constexpr Launch kTest003 = {
+    .name = "test 003",
     .failureText = kFailureComma,
     .connectionReport = "Carrier Phase: Connected to QARN...\n"
                         "Running Carrier Phase test...\n",
     .copiesLevelOffset = true,
     .procedure = RunCarrierPhaseTest};
 constexpr Launch kTest004 = {
+    .name = "test 004",
     .failureText = kFailureComma,
     .connectionReport = "Relative Power: Connected to QARN...\n"
                         "Running relative power test...\n",
     .copiesLevelOffset = true,
     .procedure = RunRelativePowerTest};
 constexpr Launch kTest009 = {
+    .name = "test 009",
     .failureInMessageBox = true,
     .connectionReport = "Basic Localization: Connected to QARN...\n"
                         "Running AUTO HO test...\n",
     .copiesLevelOffset = true, .resetsSimulator = true,
     .procedure = RunAutoHoTest};
 constexpr Launch kTest010 = {
+    .name = "test 010",
     .failureText = "Error, Can not connect to QARN. Check IP address!\n",
     .connectionReport = "Absolute power with ZEL: Connected to QARN & ZEL...\n"
                         "Running absolute power test...\n",
@@ -109,10 +118,12 @@ constexpr Launch kTest010 = {
 // Test 011 reports its connection by printing the identification, and runs
 // with the level offset of the last launch that copied one.
 constexpr Launch kTest011 = {
+    .name = "test 011",
     .failureInMessageBox = true,
     .printsIdentification = true,
     .procedure = RunScopeCaptureTest};
 constexpr Launch kTest012 = {
+    .name = "test 012",
     .failureText = kFailureComma,
     .connectionReport = "SEMI-AUTO: Connected to QARN...\n"
                         "Running SEMI-AUTO test...\n",
@@ -120,6 +131,7 @@ constexpr Launch kTest012 = {
     .procedure = RunSemiAutoTest};
 // The sequence, like test 011, keeps the level offset it finds.
 constexpr Launch kTestSequence = {
+    .name = "the test sequence",
     .failureText = "Error: Can not connect to QARN. Check IP address!\n",
     .connectionReport = "Connected to QARN...\n"
                         "Running basic localization looping test...\n",
@@ -136,7 +148,27 @@ void CloseEarlierSessions() {
   ResourceManagerSession = VI_NULL;
 }
 
+// The reason of the last failure on `object` (a session or the resource
+// manager): what viStatusDesc adds in parentheses to the status's own text
+// (the refused address, the name that does not resolve, ...), else that text.
+std::string StatusReason(ViObject object, ViStatus status) {
+  char description[256] = "";
+  viStatusDesc(object, status, description);
+  const std::string text = description;
+  const auto open = text.find(" (");
+  if (open == std::string::npos || text.back() != ')') return text;
+  return text.substr(open + 2, text.size() - open - 3);
+}
+
 int RunLaunch(const Launch& launch) {
+  // The launch buttons are dimmed while a test runs; no other caller may
+  // start a launch inside one either.
+  if (LaunchRunning()) return 0;
+  // The live view must not hold the receiver port the test opens.
+  CloseLiveReceiverView();
+  const LaunchActivity activity(launch.name);
+  // An abort left over from an earlier test must not cut this one short.
+  AbortFlag = 0;
   CreateRunLogDirectory();
 
   std::string address;
@@ -151,6 +183,8 @@ int RunLaunch(const Launch& launch) {
       viOpen(ResourceManagerSession, resource.c_str(), VI_NO_LOCK, VI_NULL, &session);
   SetBOLE(1);
   if (status != VI_SUCCESS) {
+    StdErrReason("cannot connect to the simulator at " + resource + ": " +
+                 StatusReason(ResourceManagerSession, status));
     if (launch.failureInMessageBox) {
       MessagePopup("Error", kBoxFailureText);
     } else {
@@ -169,8 +203,12 @@ int RunLaunch(const Launch& launch) {
   viWrite(SimulatorSession, reinterpret_cast<const ViByte*>(kIdentify), sizeof kIdentify - 1,
           &written);
   char identification[kIdentificationSize] = "";
-  viScanf(SimulatorSession, "%t", identification);
+  const ViStatus identified = viScanf(SimulatorSession, "%t", identification);
   identification[kIdentificationSize - 1] = '\0';
+  if (identified < 0) {
+    StdErrReason("the simulator at " + resource +
+                 " did not answer *idn?: " + StatusReason(SimulatorSession, identified));
+  }
 
   if (launch.printsIdentification) {
     StdWrite(identification);
@@ -186,6 +224,11 @@ int RunLaunch(const Launch& launch) {
   }
   if (launch.connectionReport != nullptr) StdWrite(launch.connectionReport);
   if (launch.resetsSimulator) ResetSimulator();
+  // Aborted while connecting (the main panel's abort button): no test.
+  if (AbortFlag != 0) {
+    StdErrReason(std::string(launch.name) + " aborted before it started");
+    return 0;
+  }
   launch.procedure();
   return 0;
 }

@@ -88,6 +88,10 @@ enum GnssUiMenuControl {
   RCV_VIEW_GPSINIT = 162,
   RCV_VIEW_GLNINIT = 163,
   RCV_VIEW_EXTRA = 164,
+  // MAINPANEL: what a running test waits for (a label), and an abort button
+  // that is enabled only while a test runs
+  MAIN_STATUS = 165,
+  MAIN_ABORT = 166,
 };
 
 // The editing group of the RECEIVER page that the visibility rule hides for
@@ -118,6 +122,8 @@ inline constexpr ControlEntry kGnssUiMenuControls[] = {
     {MAINPANEL, MAIN_RUNSEQ, "MAIN_RUNSEQ"},
     {MAINPANEL, MAIN_QUIT, "MAIN_QUIT"},
     {MAINPANEL, MAIN_LIVEVIEW, "MAIN_LIVEVIEW"},
+    {MAINPANEL, MAIN_STATUS, "MAIN_STATUS"},
+    {MAINPANEL, MAIN_ABORT, "MAIN_ABORT"},
     {RECEIVER, RCV_TYPE, "RCV_TYPE"},
     {RECEIVER, RCV_COLDSTART, "RCV_COLDSTART"},
     {RECEIVER, RCV_GPSINIT, "RCV_GPSINIT"},

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QSerialPort>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -12,10 +13,13 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/waits.h"
+
 namespace {
 
 struct OpenPort {
   QSerialPort port;
+  std::string name;  // the COM entry or the device path, for the wait hook
   int readMilliseconds = 25;
   int writePerByteMilliseconds = 10;
   int writeConstantMilliseconds = 10;
@@ -28,6 +32,7 @@ std::map<int, std::unique_ptr<OpenPort>>& Ports() {
 }
 
 int lastError = 0;
+std::string lastPath;
 int nextHandle = 1;
 
 // The driver's error as an errno value, so callers print one kind of code.
@@ -63,6 +68,14 @@ OpenPort* Find(int handle) {
   return it->second.get();
 }
 
+// A wait for the port's output: one slice when waits are sliced (the user
+// interface has its turn between slices, platform/waits.h), else all of it.
+int SliceOf(qint64 remaining) {
+  return static_cast<int>(WaitSliced() ? std::min<qint64>(remaining, kWaitSliceMs) : remaining);
+}
+// True when a wait of `remaining` ms was cut short by slicing.
+bool Sliced(qint64 remaining) { return WaitSliced() && remaining > kWaitSliceMs; }
+
 QSerialPort::Parity ParityOf(int parity) {
   switch (parity) {
     case 1:
@@ -85,21 +98,30 @@ int SerialOpenCom(int comNumber) {
   const std::filesystem::path entry =
       std::filesystem::path(SerialComDirectory()) / ("COM" + std::to_string(comNumber));
   std::error_code ec;
+  std::string described = entry.string();
+  if (const auto link = std::filesystem::read_symlink(entry, ec); !ec)
+    described += " -> " + link.string();
   // The entry is normally a link; the driver opens what it points to.
   const std::filesystem::path target = std::filesystem::canonical(entry, ec);
   if (ec) {
     lastError = ec.value() ? ec.value() : ENOENT;
+    lastPath = described;
     return kInvalidSerialHandle;
   }
-  return SerialOpenPath(target.c_str());
+  const int handle = SerialOpenPath(target.c_str());
+  lastPath = described;
+  if (handle != kInvalidSerialHandle) Ports()[handle]->name = "COM" + std::to_string(comNumber);
+  return handle;
 }
 
 int SerialOpenPath(const char* path) {
+  lastPath = path ? path : "";
   if (!path || !*path) {
     lastError = ENOENT;
     return kInvalidSerialHandle;
   }
   auto open = std::make_unique<OpenPort>();
+  open->name = path;
   open->port.setPortName(QString::fromLocal8Bit(path));
   if (!open->port.open(QIODevice::ReadWrite)) {
     lastError = ErrnoOf(open->port.error());
@@ -226,13 +248,17 @@ int SerialWrite(int handle, const void* data, std::size_t count) {
   QDeadlineTimer deadline(static_cast<qint64>(p->writePerByteMilliseconds) *
                               static_cast<qint64>(count) +
                           p->writeConstantMilliseconds);
+  const ScopedWait named(WaitSubject::kSerialPort, p->name);
   while (port.bytesToWrite() > 0) {
     const qint64 remaining = deadline.remainingTime();
     if (remaining <= 0) break;  // still queued: a short write goes unnoticed, as ever
-    if (!port.waitForBytesWritten(static_cast<int>(remaining))) {
+    if (!port.waitForBytesWritten(SliceOf(remaining))) {
       const QSerialPort::SerialPortError error = port.error();
       port.clearError();
-      if (error == QSerialPort::TimeoutError || error == QSerialPort::NoError) break;
+      if (error == QSerialPort::TimeoutError || error == QSerialPort::NoError) {
+        if (Sliced(remaining) && !WaitTick()) continue;
+        break;
+      }
       return Fail(ErrnoOf(error));
     }
   }
@@ -263,13 +289,16 @@ int SerialDrain(int handle) {
   QDeadlineTimer deadline(static_cast<qint64>(p->writePerByteMilliseconds) *
                               (port.bytesToWrite() + 1) +
                           p->writeConstantMilliseconds);
+  const ScopedWait named(WaitSubject::kSerialPort, p->name);
   while (port.bytesToWrite() > 0) {
     const qint64 remaining = deadline.remainingTime();
     if (remaining <= 0) return Fail(ETIMEDOUT);
-    if (!port.waitForBytesWritten(static_cast<int>(remaining))) {
+    if (!port.waitForBytesWritten(SliceOf(remaining))) {
       const QSerialPort::SerialPortError error = port.error();
       port.clearError();
-      return Fail(error == QSerialPort::NoError ? ETIMEDOUT : ErrnoOf(error));
+      const bool timedOut = error == QSerialPort::NoError || error == QSerialPort::TimeoutError;
+      if (timedOut && Sliced(remaining) && !WaitTick()) continue;
+      return Fail(timedOut ? ETIMEDOUT : ErrnoOf(error));
     }
   }
   return 1;
@@ -284,3 +313,5 @@ int SerialClose(int handle) {
 }
 
 int SerialLastError() { return lastError; }
+
+const std::string& SerialLastPath() { return lastPath; }

@@ -64,3 +64,6 @@ int SerialDrain(int handle);
 int SerialClose(int handle);
 
 int SerialLastError();
+// What the last open tried: the COM entry with its link target ("COM/COM5 ->
+// /dev/ttyUSB0") or the device path, for a message beside the error code.
+const std::string& SerialLastPath();

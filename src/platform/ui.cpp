@@ -511,6 +511,18 @@ int SetBOLE(int on) {
   return previous;
 }
 
+int SetWaitCursor(int on) {
+  if (qApp == nullptr) return 0;
+  static int shown = 0;
+  // Nested calls pair up; the busy arrow still clicks (the abort buttons).
+  if (on != 0) {
+    if (shown++ == 0) QApplication::setOverrideCursor(Qt::BusyCursor);
+  } else if (shown > 0 && --shown == 0) {
+    QApplication::restoreOverrideCursor();
+  }
+  return 0;
+}
+
 int MessagePopup(const char* title, const char* message) {
   if (qApp == nullptr || gHeadless) {
     std::string text = message;

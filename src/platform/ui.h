@@ -69,6 +69,9 @@ int ProcessSystemEvents();  // the one place where events run during a test
 // prints its reason on stderr. Returns the previous setting.
 int SetBOLE(int on);
 int MessagePopup(const char* title, const char* message);  // headless: printed, returns
+// The busy cursor (an arrow with a busy sign: buttons still take clicks) over
+// every window while on; calls nest, each 1 paired with a 0.
+int SetWaitCursor(int on);
 // Runs `function(callbackData)` from the event loop once the current event
 // (and the callback it runs) has finished.
 using DeferredCallbackPtr = void (*)(void* callbackData);
@@ -176,7 +179,9 @@ struct Rect {
 struct Point {
   int x, y;
 };
-inline Rect MakeRect(int top, int left, int height, int width) { return {top, left, height, width}; }
+inline Rect MakeRect(int top, int left, int height, int width) {
+  return {top, left, height, width};
+}
 inline Point MakePoint(int x, int y) { return {x, y}; }
 inline constexpr Rect VAL_ENTIRE_OBJECT = {0, 0, -1, -1};
 int CanvasClear(int panel, int control, Rect rect);

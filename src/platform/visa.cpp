@@ -33,6 +33,7 @@
 #include "platform/visa_io.h"
 #include "platform/visa_scan.h"
 #include "platform/visa_vxi11.h"
+#include "platform/waits.h"
 #include "text/CText.h"
 
 namespace {
@@ -189,7 +190,8 @@ ViStatus SocketIo::Read(ViByte* data, size_t count, const Deadline& deadline, si
     const int revents = PollOne(fd_.Get(), POLLIN, deadline);
     if (revents == 0) {
       take(buffer_.size());
-      detail_ = "no complete answer within the time-out";
+      detail_ = deadline.Expired() ? "no complete answer within the time-out"
+                                   : "the wait for a complete answer was ended early";
       return VI_ERROR_TMO;
     }
     if (revents < 0) {
@@ -222,6 +224,7 @@ ViStatus SocketIo::Close() {
 struct SessionRecord {
   bool resourceManager = false;
   ViSession owner = VI_NULL;  // the resource manager it was opened through
+  std::string resource;       // its name, for the wait hook
   std::unique_ptr<InstrumentIo> io;
   ViUInt32 timeoutMs = kDefaultTimeoutMs;
   ViAttrState readBufferMode = VI_FLUSH_WHEN_FULL;
@@ -441,6 +444,7 @@ ViStatus viOpen(ViSession resourceManager, const char* resourceName, ViUInt32 /*
   std::unique_ptr<InstrumentIo> io;
   std::string detail;
   ViStatus status;
+  const ScopedWait connecting(WaitSubject::kInstrumentConnect, name);
   if (kind == "SOCKET") {
     if (parts.size() != 4 || !IsPortNumber(parts[2]) || !SplitHost(parts[1], &host, &hostPort) ||
         !hostPort.empty()) {
@@ -465,6 +469,7 @@ ViStatus viOpen(ViSession resourceManager, const char* resourceName, ViUInt32 /*
   if (status < 0) return Remember(*rm, status, detail);
   auto record = std::make_shared<SessionRecord>();
   record->owner = resourceManager;
+  record->resource = name;
   record->io = std::move(io);
   *session = Insert(std::move(record));
   return VI_SUCCESS;
@@ -553,6 +558,7 @@ ViStatus viPrintf(ViSession session, const char* format, ...) {
   va_end(args);
   if (!formatted) return VI_ERROR_INV_FMT;
   std::lock_guard lock(record->io_mutex);
+  const ScopedWait waiting(WaitSubject::kInstrument, record->resource);
   size_t written = 0;
   return WriteBytes(*record, reinterpret_cast<const ViByte*>(text.data()), text.size(), &written);
 }
@@ -562,6 +568,7 @@ ViStatus viWrite(ViSession session, const ViByte* buffer, ViUInt32 count, ViUInt
   auto record = FindInstrument(session);
   if (!record || (!buffer && count > 0)) return VI_ERROR_INV_OBJECT;
   std::lock_guard lock(record->io_mutex);
+  const ScopedWait waiting(WaitSubject::kInstrument, record->resource);
   size_t n = 0;
   const ViStatus status = WriteBytes(*record, buffer, count, &n);
   if (written) *written = static_cast<ViUInt32>(n);
@@ -573,6 +580,7 @@ ViStatus viRead(ViSession session, ViByte* buffer, ViUInt32 count, ViUInt32* rec
   auto record = FindInstrument(session);
   if (!record || (!buffer && count > 0)) return VI_ERROR_INV_OBJECT;
   std::lock_guard lock(record->io_mutex);
+  const ScopedWait waiting(WaitSubject::kInstrument, record->resource);
   size_t n = 0;
   const ViStatus status = record->io->Read(buffer, count, Deadline::After(record->timeoutMs), &n);
   if (received) *received = static_cast<ViUInt32>(n);
@@ -583,6 +591,7 @@ ViStatus viScanf(ViSession session, const char* format, ...) {
   auto record = FindInstrument(session);
   if (!record || !format) return VI_ERROR_INV_OBJECT;
   std::lock_guard lock(record->io_mutex);
+  const ScopedWait waiting(WaitSubject::kInstrument, record->resource);
   va_list args;
   va_start(args, format);
   const ViStatus status = ScanSession(*record, format, args);
@@ -594,6 +603,7 @@ ViStatus viQueryf(ViSession session, const char* writeFormat, const char* readFo
   auto record = FindInstrument(session);
   if (!record || !writeFormat || !readFormat) return VI_ERROR_INV_OBJECT;
   std::lock_guard lock(record->io_mutex);
+  const ScopedWait waiting(WaitSubject::kInstrument, record->resource);
   size_t written = 0;
   const ViStatus writeStatus = WriteBytes(*record, reinterpret_cast<const ViByte*>(writeFormat),
                                           std::strlen(writeFormat), &written);
@@ -609,6 +619,7 @@ ViStatus viFlush(ViSession session, ViUInt16 mask) {
   auto record = FindInstrument(session);
   if (!record) return VI_ERROR_INV_OBJECT;
   std::lock_guard lock(record->io_mutex);
+  const ScopedWait waiting(WaitSubject::kInstrument, record->resource);
   // Writes are never held back, so flushing the write buffer has nothing to
   // do.
   const ViStatus status = record->io->FlushInput(mask, Deadline::After(record->timeoutMs));

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/waits.h"
+
 namespace visa_detail {
 
 std::string ErrnoText(std::string_view what, int error) {
@@ -32,11 +34,19 @@ void FileDescriptor::CloseQuietly() {
 
 int PollOne(int fd, short events, const Deadline& deadline) {
   for (;;) {
+    // In a windowed run the wait goes in slices, with the user interface's
+    // turn between them; the hook may end it early, as a time-out.
+    const bool sliced = WaitSliced();
+    int waitMs = deadline.PollMs();
+    if (sliced && (waitMs < 0 || waitMs > kWaitSliceMs)) waitMs = kWaitSliceMs;
     pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, deadline.PollMs());
+    const int n = ::poll(&p, 1, waitMs);
     if (n > 0) return p.revents;
-    if (n == 0) return 0;
-    if (errno != EINTR) return -1;
+    if (n < 0) {
+      if (errno != EINTR) return -1;
+      continue;
+    }
+    if (!sliced || deadline.Expired() || WaitTick()) return 0;
   }
 }
 
@@ -72,6 +82,10 @@ ViStatus ConnectTcp(const std::string& host, const std::string& port, ViUInt32 t
     int rcConnect = ::connect(candidate.Get(), a->ai_addr, a->ai_addrlen);
     if (rcConnect != 0 && (errno == EINPROGRESS || errno == EINTR)) {
       const int revents = PollOne(candidate.Get(), POLLOUT, deadline);
+      if (revents == 0 && !deadline.Expired()) {
+        lastError = "connecting to " + peer + " was given up (the wait was ended early)";
+        break;
+      }
       if (revents == 0) {
         lastError = "no answer from " + peer + " within " + std::to_string(timeoutMs) + " ms";
         continue;

@@ -16,6 +16,8 @@
 // After the RPC headers it relies on.
 #include <rpc/pmap_prot.h>
 
+#include "platform/waits.h"
+
 namespace visa_detail {
 
 namespace {
@@ -183,6 +185,13 @@ ViUInt32 RpcWait(const Deadline& deadline) {
   return left < 0 ? kMaxRpcWaitMs : static_cast<ViUInt32>(left) + kRpcMarginMs;
 }
 
+// A read cut into slices (see platform/waits.h) asks the instrument to wait
+// one slice at most, and the RPC as much longer as for a whole read.
+u_long SliceTimeout(const Deadline& deadline) {
+  const int left = deadline.PollMs();
+  return static_cast<u_long>(left < 0 ? kWaitSliceMs : std::min(left, kWaitSliceMs));
+}
+
 // The RPC's wait for a call bounded by the deadline alone (opening).
 ViUInt32 WaitLeft(const Deadline& deadline) {
   const int left = deadline.PollMs();
@@ -310,13 +319,18 @@ ViStatus Vxi11Io::Read(ViByte* data, size_t count, const Deadline& deadline, siz
   if (const ViStatus usable = CheckUsable(); usable < 0) return usable;
   while (*received < count) {
     const size_t want = std::min<size_t>(count - *received, kMaxReadRequest);
+    // In a windowed run the instrument is asked for one slice at a time, and
+    // the user interface has its turn between the slices.
+    const bool sliced = WaitSliced();
     Device_ReadParms parameters{};
     parameters.lid = link_;
     parameters.requestSize = static_cast<u_long>(want);
-    parameters.io_timeout = IoTimeout(deadline);
+    parameters.io_timeout = sliced ? SliceTimeout(deadline) : IoTimeout(deadline);
     Device_ReadResp reply{};
+    const ViUInt32 rpcWait =
+        sliced ? static_cast<ViUInt32>(parameters.io_timeout) + kRpcMarginMs : RpcWait(deadline);
     const clnt_stat status = channel_->Call(device_read, Codec(xdr_Device_ReadParms), &parameters,
-                                            Codec(xdr_Device_ReadResp), &reply, RpcWait(deadline));
+                                            Codec(xdr_Device_ReadResp), &reply, rpcWait);
     if (status != RPC_SUCCESS) return RpcFailure(status, "device_read");
     const size_t got = reply.data.data_len;
     const size_t used = std::min(got, want);
@@ -330,6 +344,11 @@ ViStatus Vxi11Io::Read(ViByte* data, size_t count, const Deadline& deadline, siz
     const long error = reply.error;
     channel_->FreeResults(Codec(xdr_Device_ReadResp), &reply);
     if (*received > 0) midMessage_ = true;
+    if (error == DEVICE_ERR_IO_TIMEOUT && sliced && !deadline.Expired()) {
+      if (!WaitTick()) continue;
+      detail_ = "the wait for an answer from " + peer_ + " was ended early";
+      return VI_ERROR_TMO;
+    }
     if (error != DEVICE_ERR_NONE) return DeviceFailure(error, "device_read");
     if (end && held_.empty()) {
       midMessage_ = false;

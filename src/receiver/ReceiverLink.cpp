@@ -1,8 +1,10 @@
 #include "receiver/ReceiverLink.h"
 
+#include <cerrno>
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/serial.h"
 #include "platform/stdio.h"
 #include "receiver/ReceiverProfile.h"
@@ -36,6 +38,13 @@ int SettleAfterCommands(const char* doneMessage) {
   return 1;
 }
 
+// Why the port could not be opened, beside "Failed": the entry or device
+// tried and the system's reason.
+void ReportOpenFailure(const std::string& port) {
+  StdErrReason(ErrnoText("cannot open receiver port " + port + " (" + SerialLastPath() + ")",
+                         SerialLastError()));
+}
+
 }  // namespace
 
 int OpenReceiverPort(int comPort) {
@@ -49,7 +58,19 @@ int OpenReceiverPort(int comPort) {
     ReceiverPort = SerialOpenCom(n);
     if (ReceiverPort != kInvalidSerialHandle) break;
     LogStatus("Failed\n");
-    if (n == kLastScannedComPort) return -2;
+    // A scan names the entries that are there but would not open, and says
+    // once that it found none.
+    const bool entryThere =
+        SerialLastError() != ENOENT || SerialLastPath().find(" -> ") != std::string::npos;
+    if (comPort != 0 || entryThere) ReportOpenFailure("COM" + std::to_string(n));
+    if (n == kLastScannedComPort) {
+      if (comPort == 0) {
+        StdErrReason(FormatC("no receiver port could be opened: COM%d to COM%d in %s",
+                             kFirstScannedComPort, kLastScannedComPort,
+                             SerialComDirectory().c_str()));
+      }
+      return -2;
+    }
   }
 
   // With the one chosen port absent the steps below run on no port and fail.
@@ -62,6 +83,8 @@ int OpenReceiverPortPath(const char* path) {
   ReceiverPort = SerialOpenPath(path);
   if (ReceiverPort == kInvalidSerialHandle) {
     LogStatus("Failed\n");
+    StdErrReason(
+        ErrnoText("cannot open receiver port " + std::string(path ? path : ""), SerialLastError()));
     return -2;
   }
   return ConfigureReceiverPort();
