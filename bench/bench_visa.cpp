@@ -28,18 +28,6 @@ std::string EmulatorPath() {
   return (self.parent_path().parent_path() / "bin" / "qarn-emu").string();
 }
 
-// The VXI-11 core channel's port, from the line qarn-emu prints.
-int Vxi11Port(EmulatorProcess& emulator) {
-  static const std::regex kLine("VXI-11 core channel on port (\\d+)");
-  for (int i = 0; i < 50; ++i) {
-    std::smatch match;
-    const std::string text = emulator.Transcript();
-    if (std::regex_search(text, match, kLine)) return std::stoi(match[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return 0;
-}
-
 struct Lab {
   std::unique_ptr<EmulatorProcess> emulator;
   ViSession rm = VI_NULL;
@@ -52,7 +40,7 @@ struct Lab {
     if (!emulator->Start(&error)) return;
     viOpenDefaultRM(&rm);
     const std::string instrResource =
-        "TCPIP::127.0.0.1:" + std::to_string(Vxi11Port(*emulator)) + "::INSTR";
+        "TCPIP::127.0.0.1:" + std::to_string(emulator->Vxi11Port()) + "::INSTR";
     if (viOpen(rm, emulator->Resource().c_str(), VI_NO_LOCK, 0, &session) != VI_SUCCESS ||
         viOpen(rm, instrResource.c_str(), VI_NO_LOCK, 0, &instr) != VI_SUCCESS) {
       error = "viOpen failed";

@@ -56,17 +56,6 @@ bool CountingHook(const WaitProgress& progress) {
   return progress.seconds >= g_log->endAfter;
 }
 
-int Vxi11Port(EmulatorProcess& emulator) {
-  static const std::regex kLine("VXI-11 core channel on port (\\d+)");
-  for (int i = 0; i < 50; ++i) {
-    std::smatch match;
-    const std::string text = emulator.Transcript();
-    if (std::regex_search(text, match, kLine)) return std::stoi(match[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return 0;
-}
-
 class WaitSlices : public testing::Test {
  protected:
   void SetUp() override {
@@ -84,7 +73,7 @@ class WaitSlices : public testing::Test {
   }
   std::vector<std::string> Resources() {
     return {emulator_.Resource(),
-            "TCPIP::127.0.0.1:" + std::to_string(Vxi11Port(emulator_)) + "::INSTR"};
+            "TCPIP::127.0.0.1:" + std::to_string(emulator_.Vxi11Port()) + "::INSTR"};
   }
   ViSession Open(const std::string& resource, ViUInt32 timeoutMs) {
     ViSession session = VI_NULL;

@@ -21,17 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int Vxi11Port(EmulatorProcess& emulator) {
-  static const std::regex kLine("VXI-11 core channel on port (\\d+)");
-  for (int i = 0; i < 50; ++i) {
-    std::smatch match;
-    const std::string text = emulator.Transcript();
-    if (std::regex_search(text, match, kLine)) return std::stoi(match[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return 0;
-}
-
 template <typename F>
 xdrproc_t Codec(F function) {
   return reinterpret_cast<xdrproc_t>(function);
@@ -134,7 +123,7 @@ class Vxi11CoreChannel : public ::testing::Test {
     emulator_ = new EmulatorProcess(QARN_EMU_PATH);
     std::string error;
     ASSERT_TRUE(emulator_->Start(&error)) << error;
-    port_ = Vxi11Port(*emulator_);
+    port_ = emulator_->Vxi11Port();
     ASSERT_GT(port_, 0) << emulator_->Transcript();
   }
   static void TearDownTestSuite() {

@@ -74,6 +74,20 @@ class EmulatorProcess {
     const std::string text = child_.Output();
     return transcriptStart_ < text.size() ? text.substr(transcriptStart_) : std::string();
   }
+  // The VXI-11 core channel's port, from the line qarn-emu prints at start
+  // (0 when it does not print one within 5 s).
+  int Vxi11Port() {
+    static const std::string kLine = "VXI-11 core channel on port ";
+    for (int i = 0; i < 50; ++i) {
+      const std::string text = Transcript();
+      if (const auto at = text.find(kLine); at != std::string::npos) {
+        return std::atoi(text.c_str() + at + kLine.size());
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return 0;
+  }
+
   // The transcript after waiting `milliseconds` for output still under way.
   std::string ReadOutputFor(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

@@ -33,20 +33,8 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The core channel's port from the line qarn-emu prints after its SCPI port.
-int Vxi11Port(EmulatorProcess& emulator) {
-  static const std::regex kLine("VXI-11 core channel on port (\\d+)");
-  for (int i = 0; i < 50; ++i) {
-    std::smatch match;
-    const std::string text = emulator.Transcript();
-    if (std::regex_search(text, match, kLine)) return std::stoi(match[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return 0;
-}
-
 std::string InstrResource(EmulatorProcess& emulator) {
-  return "TCPIP::127.0.0.1:" + std::to_string(Vxi11Port(emulator)) + "::INSTR";
+  return "TCPIP::127.0.0.1:" + std::to_string(emulator.Vxi11Port()) + "::INSTR";
 }
 
 ViStatus Write(ViSession session, std::string_view text) {
@@ -75,7 +63,7 @@ class VisaVxi11Test : public ::testing::Test {
     emulator_ = new EmulatorProcess(QARN_EMU_PATH);
     std::string error;
     ASSERT_TRUE(emulator_->Start(&error)) << error;
-    ASSERT_GT(Vxi11Port(*emulator_), 0) << emulator_->Transcript();
+    ASSERT_GT(emulator_->Vxi11Port(), 0) << emulator_->Transcript();
   }
   static void TearDownTestSuite() {
     delete emulator_;
@@ -207,7 +195,7 @@ TEST_F(VisaVxi11Test, SocketAndInstrSessionsShareOneInstrument) {
   viSetAttribute(socket, VI_ATTR_TMO_VALUE, 2000);
   ViSession second = VI_NULL;
   const std::string bareDevice =
-      "TCPIP0::127.0.0.1:" + std::to_string(Vxi11Port(*emulator_)) + "::inst0";
+      "TCPIP0::127.0.0.1:" + std::to_string(emulator_->Vxi11Port()) + "::inst0";
   ASSERT_EQ(viOpen(rm_, bareDevice.c_str(), VI_NO_LOCK, 0, &second), VI_SUCCESS);
   viSetAttribute(second, VI_ATTR_TMO_VALUE, 2000);
   long count = 0;
@@ -362,7 +350,7 @@ TEST(VisaVxi11Open, FailsWithinItsBoundAndSaysWhy) {
   EmulatorProcess emulator(QARN_EMU_PATH);
   std::string error;
   ASSERT_TRUE(emulator.Start(&error)) << error;
-  const std::string lab = "127.0.0.1:" + std::to_string(Vxi11Port(emulator));
+  const std::string lab = "127.0.0.1:" + std::to_string(emulator.Vxi11Port());
   SilentListener silent;
   const OpenCase cases[] = {
       {"refused", "TCPIP::127.0.0.1:" + std::to_string(ClosedPort()) + "::INSTR", 0,
@@ -400,13 +388,13 @@ TEST(VisaVxi11Open, ResourceFormsReachTheSameDevice) {
   EmulatorProcess emulator(QARN_EMU_PATH);
   std::string error;
   ASSERT_TRUE(emulator.Start(&error)) << error;
-  const std::string lab = "127.0.0.1:" + std::to_string(Vxi11Port(emulator));
+  const std::string lab = "127.0.0.1:" + std::to_string(emulator.Vxi11Port());
   const std::string resources[] = {
       "TCPIP::" + lab,
       "TCPIP::" + lab + "::INSTR",
       "TCPIP0::" + lab + "::inst0::INSTR",
       "tcpip1::" + lab + "::INST0",
-      "TCPIP::[::ffff:127.0.0.1]:" + std::to_string(Vxi11Port(emulator)) + "::INSTR",
+      "TCPIP::[::ffff:127.0.0.1]:" + std::to_string(emulator.Vxi11Port()) + "::INSTR",
   };
   ViSession rm = VI_NULL;
   ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
