@@ -1,5 +1,6 @@
-// qarn-emu: the emulated lab. A QARN simulator double on a TCP SCPI port,
-// plus the modules that register themselves (EmuModule.h).
+// qarn-emu: the emulated lab. A QARN simulator double on a TCP SCPI port and
+// a VXI-11 core channel, plus the modules that register themselves
+// (EmuModule.h).
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "ScpiInstrument.h"
 #include "ScpiServer.h"
 #include "SimulatorModel.h"
+#include "Vxi11Server.h"
 
 namespace {
 
@@ -67,9 +69,23 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption storageOption(
       "storage", "Folder that stands for the instrument's file system (waypoint files).", "dir",
       "qarn-storage");
+  const QCommandLineOption vxi11PortOption(
+      "vxi11-port",
+      "TCP port of the VXI-11 core channel (0 picks a free one; default 0). Reached as "
+      "TCPIP::host:port::INSTR by the station.",
+      "port", "0");
+  const QCommandLineOption vxi11RegisterOption(
+      "vxi11",
+      "Register the VXI-11 core channel with the machine's rpcbind, so that any VISA client "
+      "finds it as TCPIP::host::INSTR. rpcbind maps one such port per machine: give this to one "
+      "emulator at a time.");
+  const QCommandLineOption noVxi11Option("no-vxi11", "Serve no VXI-11 core channel.");
   parser.addOption(portOption);
   parser.addOption(storageOption);
   parser.addOption(logOption);
+  parser.addOption(vxi11PortOption);
+  parser.addOption(vxi11RegisterOption);
+  parser.addOption(noVxi11Option);
 
   auto modules = emu::CreateEmuModules();
   for (auto& module : modules) module->AddOptions(parser);
@@ -82,6 +98,13 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   const bool log = parser.isSet(logOption);
+  const uint vxi11Port = parser.value(vxi11PortOption).toUInt(&portOk);
+  if (!portOk || vxi11Port > 65535) {
+    std::fprintf(stderr, "qarn-emu: invalid --vxi11-port '%s'\n",
+                 qPrintable(parser.value(vxi11PortOption)));
+    return 1;
+  }
+  const bool vxi11 = !parser.isSet(noVxi11Option);
 
   emu::SimulatorModel model(TimeScaleFromEnvironment());
   emu::ScpiInstrument instrument(model);
@@ -93,6 +116,12 @@ int main(int argc, char* argv[]) {
   int exitCode = 0;
   {
     emu::ScpiServer server(instrument, log);
+    emu::Vxi11Server vxi11Server(instrument, log);
+    // An arranged "drop every connection" reaches both kinds of session.
+    vxi11Server.SetDropAllHandler([&server, &vxi11Server] {
+      server.CloseAllConnections();
+      vxi11Server.CloseAllConnections();
+    });
     QString error;
     for (auto& module : modules) {
       if (!module->Start(context, &error)) {
@@ -110,6 +139,28 @@ int main(int argc, char* argv[]) {
     std::printf("qarn-emu: SCPI server listening on port %u\n",
                 static_cast<unsigned>(server.Port()));
     std::fflush(stdout);
+    if (vxi11) {
+      if (!vxi11Server.Listen(static_cast<quint16>(vxi11Port), &error)) {
+        std::fprintf(stderr, "qarn-emu: %s\n", qPrintable(error));
+        modules.clear();
+        return 1;
+      }
+      std::printf("qarn-emu: VXI-11 core channel on port %u (TCPIP::127.0.0.1:%u::INSTR)\n",
+                  static_cast<unsigned>(vxi11Server.Port()),
+                  static_cast<unsigned>(vxi11Server.Port()));
+      if (parser.isSet(vxi11RegisterOption)) {
+        if (vxi11Server.Register(&error)) {
+          std::printf("qarn-emu: VXI-11 registered with rpcbind (TCPIP::127.0.0.1::INSTR)\n");
+        } else {
+          // The SCPI port and the explicit VXI-11 port still serve.
+          std::fprintf(stderr,
+                       "qarn-emu: VXI-11 not registered: %s; TCPIP::host::INSTR will not find "
+                       "this lab (start rpcbind, as root: rpcbind -w)\n",
+                       qPrintable(error));
+        }
+      }
+      std::fflush(stdout);
+    }
     QuitOnSignals(app);
     exitCode = app.exec();
   }

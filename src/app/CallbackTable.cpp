@@ -3,6 +3,8 @@
 #include <iterator>
 
 #include "app/GNSS_UI_MENU.h"
+#include "app/LiveReceiverView.h"
+#include "panels/GNSS_UI_LIVE_uir.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
 
@@ -27,7 +29,16 @@ void RegisterSystemCallbacks() {
       {"CALLBK_CMDEXITTEST000", CALLBK_CMDEXITTEST000},
       {"CALLBK_CMDABORT009", CALLBK_CMDABORT009},
       {"CALLBK_CMDEXITTEST009", CALLBK_CMDEXITTEST009},
+      {"callbackOpenLiveView", callbackOpenLiveView},
+      {"CMD_LIVE_RESCAN", CMD_LIVE_RESCAN},
+      {"CMD_LIVE_OPEN", CMD_LIVE_OPEN},
+      {"CMD_LIVE_CLOSE", CMD_LIVE_CLOSE},
+      {"CMD_LIVE_COLDSTART", CMD_LIVE_COLDSTART},
+      {"CMD_LIVE_INIT_GPS", CMD_LIVE_INIT_GPS},
+      {"CMD_LIVE_INIT_GLN", CMD_LIVE_INIT_GLN},
+      {"CMD_LIVE_DONE", CMD_LIVE_DONE},
   };
   RegisterCallbacks(kCallbacks, std::size(kCallbacks));
   RegisterPanelContract(kGnssUiMenuContract);
+  RegisterPanelContract(kGnssUiLiveContract);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/GNSS_UI_MENU.h"
 #include "app/GNSS_UI_MENU_ConfigFile.h"
@@ -14,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
+#include "receiver/HexCommands.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
 
@@ -95,6 +97,36 @@ void WriteRow(int page, const int* controls, const RowFieldKind* kinds, const Ro
         break;
     }
   }
+}
+
+// At most this many bad tokens of one text are listed; the rest are counted.
+constexpr std::size_t kHexWarningsPerText = 8;
+
+// Warns, on stderr and in the standard-output window, about every token of a
+// command text that is not a hexadecimal byte, with its position. The text is
+// still stored as typed.
+void WarnAboutNonHexTokens(const char* what, int type, std::string_view text) {
+  const std::vector<HexTokenProblem> problems = FindNonHexTokens(text);
+  for (std::size_t i = 0; i < problems.size() && i < kHexWarningsPerText; ++i) {
+    StdErrWrite("gnss-station: warning: " + std::string(what) + " of receiver type " +
+                std::to_string(type) + ": \"" + problems[i].token + "\" at character " +
+                std::to_string(problems[i].position) +
+                " is not a hexadecimal byte (0x and one or two hexadecimal digits); it is "
+                "stored as typed but not sent as written\n");
+  }
+  if (problems.size() > kHexWarningsPerText) {
+    StdErrWrite("gnss-station: warning: " + std::string(what) + " of receiver type " +
+                std::to_string(type) + ": " +
+                std::to_string(problems.size() - kHexWarningsPerText) +
+                " more tokens that are not hexadecimal bytes\n");
+  }
+}
+
+void WarnAboutProfileTexts(int type, const ReceiverProfile& profile) {
+  WarnAboutNonHexTokens("cold start", type, profile.coldStart);
+  WarnAboutNonHexTokens("GPS init", type, profile.gpsInit);
+  WarnAboutNonHexTokens("GLONASS init", type, profile.glonassInit);
+  WarnAboutNonHexTokens("additional commands", type, profile.extraCommands);
 }
 
 // The editor's working copy into a profile, the way the save button stores it.
@@ -187,15 +219,22 @@ void ShowReceiverProfile() {
   ResetTextBox(page, RCV_GLNINIT, profile.glonassInit.c_str());
   ClearListCtrl(page, RCV_EXTRA_LIST);
   const std::string_view extra = profile.extraCommands;
+  std::string extraLines;  // the read-only view: one message per line
   std::size_t start = 0;
   while (start <= extra.size()) {
     const std::size_t end = std::min(extra.find(';', start), extra.size());
     if (end > start) {
       const std::string command(extra.substr(start, end - start));
       InsertListItem(page, RCV_EXTRA_LIST, -1, command.c_str());
+      if (!extraLines.empty()) extraLines += '\n';
+      extraLines += command;
     }
     start = end + 1;
   }
+  ResetTextBox(page, RCV_VIEW_COLDSTART, profile.coldStart.c_str());
+  ResetTextBox(page, RCV_VIEW_GPSINIT, profile.gpsInit.c_str());
+  ResetTextBox(page, RCV_VIEW_GLNINIT, profile.glonassInit.c_str());
+  ResetTextBox(page, RCV_VIEW_EXTRA, extraLines.c_str());
 }
 
 int COMBO_RCVTYPE_CALLBK(int, int, int event, void*, int, int) {
@@ -207,6 +246,8 @@ int COMBO_RCVTYPE_CALLBK(int, int, int event, void*, int, int) {
   for (const int control : kReceiverEditingGroup) {
     SetCtrlAttribute(page, control, ATTR_VISIBLE, visible);
   }
+  // A built-in type shows what it will send, read-only, in place of the editor.
+  SetCtrlAttribute(page, RCV_VIEW_GROUP, ATTR_VISIBLE, visible ? 0 : 1);
   // The test procedures index the table with it: only a type the table holds.
   if (type >= 0 && type < kReceiverTypeCount) SelectedReceiverType = type;
   return 0;
@@ -216,6 +257,7 @@ int CMD_APPEND_EXTRAMSG(int, int, int event, void*, int, int) {
   if (event != EVENT_COMMIT) return 0;
   const int page = TabPage(kReceiverPage);
   const std::string command = ControlText(page, RCV_NEW_EXTRA, kSingleExtraCommandMax);
+  WarnAboutNonHexTokens("new additional command", ShownReceiverType(page), command);
   InsertListItem(page, RCV_EXTRA_LIST, -1, command.c_str());
   ResetTextBox(page, RCV_NEW_EXTRA, "");
   return 0;
@@ -234,7 +276,10 @@ int CMD_RECSAVE(int, int, int event, void*, int, int) {
   if (event != EVENT_COMMIT) return 0;
   const int page = TabPage(kReceiverPage);
   const int type = ShownReceiverType(page);
-  if (type >= 0 && type < kReceiverTypeCount) StoreEditorIntoProfile(page, ReceiverProfiles[type]);
+  if (type >= 0 && type < kReceiverTypeCount) {
+    StoreEditorIntoProfile(page, ReceiverProfiles[type]);
+    WarnAboutProfileTexts(type, ReceiverProfiles[type]);
+  }
   SaveConfig();
   return 0;
 }

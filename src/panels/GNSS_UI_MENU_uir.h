@@ -79,6 +79,15 @@ enum GnssUiMenuControl {
   MOVING_AVG_2D = 156,
   MOVING_AVG_3D = 157,
   MOVING_NO_FIX_TIME = 158,
+  // MAINPANEL: opens the live receiver view (GNSS_UI_LIVE.uir)
+  MAIN_LIVEVIEW = 159,
+  // RECEIVER: the read-only texts of a built-in type (0 to 9), shown exactly
+  // while the editing group is hidden
+  RCV_VIEW_GROUP = 160,
+  RCV_VIEW_COLDSTART = 161,
+  RCV_VIEW_GPSINIT = 162,
+  RCV_VIEW_GLNINIT = 163,
+  RCV_VIEW_EXTRA = 164,
 };
 
 // The editing group of the RECEIVER page that the visibility rule hides for
@@ -108,6 +117,7 @@ inline constexpr ControlEntry kGnssUiMenuControls[] = {
     {MAINPANEL, MAIN_RUN012, "MAIN_RUN012"},
     {MAINPANEL, MAIN_RUNSEQ, "MAIN_RUNSEQ"},
     {MAINPANEL, MAIN_QUIT, "MAIN_QUIT"},
+    {MAINPANEL, MAIN_LIVEVIEW, "MAIN_LIVEVIEW"},
     {RECEIVER, RCV_TYPE, "RCV_TYPE"},
     {RECEIVER, RCV_COLDSTART, "RCV_COLDSTART"},
     {RECEIVER, RCV_GPSINIT, "RCV_GPSINIT"},
@@ -119,6 +129,11 @@ inline constexpr ControlEntry kGnssUiMenuControls[] = {
     {RECEIVER, RCV_SAVE, "RCV_SAVE"},
     {RECEIVER, RCV_EDIT_GROUP, "RCV_EDIT_GROUP"},
     {RECEIVER, RCV_REREAD, "RCV_REREAD"},
+    {RECEIVER, RCV_VIEW_GROUP, "RCV_VIEW_GROUP"},
+    {RECEIVER, RCV_VIEW_COLDSTART, "RCV_VIEW_COLDSTART"},
+    {RECEIVER, RCV_VIEW_GPSINIT, "RCV_VIEW_GPSINIT"},
+    {RECEIVER, RCV_VIEW_GLNINIT, "RCV_VIEW_GLNINIT"},
+    {RECEIVER, RCV_VIEW_EXTRA, "RCV_VIEW_EXTRA"},
     {BASIC, BASIC_ITERATIONS, "BASIC_ITERATIONS"},
     {BASIC, BASIC_NUM_GPS, "BASIC_NUM_GPS"},
     {BASIC, BASIC_PCODE, "BASIC_PCODE"},

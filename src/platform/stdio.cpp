@@ -30,3 +30,10 @@ void StdWrite(std::string_view text) {
   std::fflush(stdout);
   StdioWindowAppend(text);
 }
+
+void StdErrWrite(std::string_view text) {
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  StdioWindowAppend(text);
+}

@@ -9,3 +9,7 @@
 int StdPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes a text verbatim (no format interpretation: "%" stays "%").
 void StdWrite(std::string_view text);
+// Writes a text verbatim to the process's standard error (flushed) and to the
+// standard-output window: warnings and reasons that go beside the station's
+// own messages, never into its standard output.
+void StdErrWrite(std::string_view text);

@@ -1,8 +1,9 @@
 // Instrument sessions behind the VISA names. Raw TCP sockets ("::SOCKET")
 // are carried out here with POSIX sockets; each session owns its descriptor,
-// and every wait is a poll bounded by the session's time-out.
+// and every wait is a poll bounded by the session's time-out. VXI-11 (INSTR)
+// sessions are the other InstrumentIo (visa_vxi11.cpp); the session table,
+// formatted I/O and attributes here serve both.
 #include "platform/visa.h"
-#include "platform/visa_scan.h"
 
 #include <fcntl.h>
 #include <locale.h>
@@ -30,9 +31,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/visa_io.h"
+#include "platform/visa_scan.h"
+#include "platform/visa_vxi11.h"
+
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
+using namespace visa_detail;
 
 // VISA's default session time-out.
 constexpr ViUInt32 kDefaultTimeoutMs = 2000;
@@ -50,107 +55,18 @@ constexpr size_t kMaxScannedMessage = 64 * 1024;
 // viStatusDesc's destination holds 256 bytes.
 constexpr size_t kStatusDescCapacity = 256;
 
-std::string ErrnoText(std::string_view what, int error) {
-  return std::string(what) + ": " + std::strerror(error);
-}
-
-// ---- an owned descriptor ------------------------------------------------------
-
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-      CloseQuietly();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { CloseQuietly(); }
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  // Closes and reports; close is not retried on EINTR (Linux frees the
-  // descriptor anyway).
-  bool Close(std::string* error) {
-    if (fd_ < 0) return true;
-    const int fd = std::exchange(fd_, -1);
-    if (::close(fd) == 0 || errno == EINTR) return true;
-    if (error) *error = ErrnoText("close", errno);
-    return false;
-  }
-
- private:
-  void CloseQuietly() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_ = -1;
-};
-
-// Milliseconds left until `deadline`; nullopt means no deadline (infinite).
-struct Deadline {
-  std::optional<SteadyClock::time_point> at;
-
-  static Deadline After(ViUInt32 timeoutMs) {
-    if (timeoutMs == VI_TMO_INFINITE) return {};
-    return {SteadyClock::now() + std::chrono::milliseconds(timeoutMs)};
-  }
-  // For poll: -1 waits forever, 0 means the time is up.
-  int PollMs() const {
-    if (!at) return -1;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(*at - SteadyClock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
-  }
-  bool Expired() const { return at && SteadyClock::now() >= *at; }
-};
-
-// poll() for one descriptor, retried on EINTR with the time left. Returns the
-// revents, 0 on time-out, -1 on error (errno set).
-int PollOne(int fd, short events, const Deadline& deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, deadline.PollMs());
-    if (n > 0) return p.revents;
-    if (n == 0) return 0;
-    if (errno != EINTR) return -1;
-  }
-}
-
-// ---- instrument I/O -----------------------------------------------------------
-
-// What a session does on the wire. The raw socket is one kind; VXI-11 joins as
-// another.
-class InstrumentIo {
- public:
-  virtual ~InstrumentIo() = default;
-  // Sends one message; LF is appended when it does not end with one.
-  // `written` counts the caller's bytes only.
-  virtual ViStatus WriteMessage(const ViByte* data, size_t count, const Deadline& deadline,
-                                size_t* written) = 0;
-  // Reads at most `count` bytes; stops after LF. Bytes beyond stay buffered.
-  virtual ViStatus Read(ViByte* data, size_t count, const Deadline& deadline, size_t* received) = 0;
-  // Drops every received byte not yet read.
-  virtual void DiscardInput() = 0;
-  virtual ViStatus Close() = 0;
-  // The reason of the last failure, for viStatusDesc.
-  virtual const std::string& Detail() const = 0;
-};
+// ---- raw sockets ----------------------------------------------------------------
 
 class SocketIo final : public InstrumentIo {
  public:
   static ViStatus Connect(const std::string& host, const std::string& port, ViUInt32 timeoutMs,
-                          std::unique_ptr<SocketIo>* io, std::string* detail);
+                          std::unique_ptr<InstrumentIo>* io, std::string* detail);
 
   ViStatus WriteMessage(const ViByte* data, size_t count, const Deadline& deadline,
                         size_t* written) override;
   ViStatus Read(ViByte* data, size_t count, const Deadline& deadline, size_t* received) override;
-  void DiscardInput() override;
+  // Drops every received byte not yet read, those already on the socket too.
+  ViStatus FlushInput(ViUInt16 mask, const Deadline& deadline) override;
   ViStatus Close() override;
   const std::string& Detail() const override { return detail_; }
 
@@ -176,55 +92,13 @@ class SocketIo final : public InstrumentIo {
 };
 
 ViStatus SocketIo::Connect(const std::string& host, const std::string& port, ViUInt32 timeoutMs,
-                           std::unique_ptr<SocketIo>* io, std::string* detail) {
-  const std::string peer = host + ":" + port;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-  if (rc != 0) {
-    *detail = "cannot resolve " + peer + ": " + ::gai_strerror(rc);
-    return VI_ERROR_RSRC_NFOUND;
-  }
-  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
-  const Deadline deadline = Deadline::After(timeoutMs);
-  std::string lastError = "no address";
-  for (const addrinfo* a = found; a; a = a->ai_next) {
-    FileDescriptor fd(
-        ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
-    if (!fd.Valid()) {
-      lastError = ErrnoText("socket", errno);
-      continue;
-    }
-    int rcConnect = ::connect(fd.Get(), a->ai_addr, a->ai_addrlen);
-    if (rcConnect != 0 && (errno == EINPROGRESS || errno == EINTR)) {
-      const int revents = PollOne(fd.Get(), POLLOUT, deadline);
-      if (revents == 0) {
-        lastError = "no answer from " + peer + " within " + std::to_string(timeoutMs) + " ms";
-        continue;
-      }
-      int soError = 0;
-      socklen_t len = sizeof soError;
-      if (revents < 0)
-        soError = errno;
-      else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
-        soError = errno;
-      rcConnect = soError == 0 ? 0 : -1;
-      errno = soError;
-    }
-    if (rcConnect != 0) {
-      lastError = ErrnoText("connect to " + peer, errno);
-      continue;
-    }
-    // Commands are small and each waits for its answer: send at once.
-    const int one = 1;
-    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    io->reset(new SocketIo(std::move(fd), peer));
-    return VI_SUCCESS;
-  }
-  *detail = lastError;
-  return VI_ERROR_RSRC_NFOUND;
+                           std::unique_ptr<InstrumentIo>* io, std::string* detail) {
+  FileDescriptor fd;
+  const ViStatus status =
+      ConnectTcp(host, port, timeoutMs, Deadline::After(timeoutMs), &fd, detail);
+  if (status < 0) return status;
+  io->reset(new SocketIo(std::move(fd), PeerName(host, port)));
+  return VI_SUCCESS;
 }
 
 int SocketIo::ReceiveOnce() {
@@ -326,9 +200,12 @@ ViStatus SocketIo::Read(ViByte* data, size_t count, const Deadline& deadline, si
   }
 }
 
-void SocketIo::DiscardInput() {
-  TakeAvailable();
-  buffer_.clear();
+ViStatus SocketIo::FlushInput(ViUInt16 mask, const Deadline& /*deadline*/) {
+  if (mask & (VI_READ_BUF | VI_READ_BUF_DISCARD)) {
+    TakeAvailable();
+    buffer_.clear();
+  }
+  return VI_SUCCESS;
 }
 
 ViStatus SocketIo::Close() {
@@ -402,17 +279,59 @@ std::string Upper(std::string_view text) {
   return out;
 }
 
+// Splits at "::" outside brackets, so that an IPv6 address ("[::1]") stays
+// one part.
 std::vector<std::string> SplitResource(std::string_view name) {
   std::vector<std::string> parts;
   size_t start = 0;
   for (;;) {
-    const size_t at = name.find("::", start);
+    size_t at = start;
+    for (bool inBrackets = false; at < name.size(); ++at) {
+      if (name[at] == '[') inBrackets = true;
+      if (name[at] == ']') inBrackets = false;
+      if (!inBrackets && name.compare(at, 2, "::") == 0) break;
+    }
+    if (at >= name.size()) at = std::string_view::npos;
     parts.emplace_back(
         name.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
     if (at == std::string_view::npos) break;
     start = at + 2;
   }
   return parts;
+}
+
+bool IsPortNumber(const std::string& text) {
+  if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+      }))
+    return false;
+  const int port = std::stoi(text);
+  return port > 0 && port <= 65535;
+}
+
+// The host part of a resource name: "host", "host:port", "[IPv6]" or
+// "[IPv6]:port" (an IPv6 address without brackets has no port). The port form
+// names a VXI-11 server's core channel directly, without the portmapper.
+bool SplitHost(const std::string& text, std::string* host, std::string* port) {
+  port->clear();
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos || close == 1) return false;
+    *host = text.substr(1, close - 1);
+    const std::string rest = text.substr(close + 1);
+    if (rest.empty()) return true;
+    if (rest.front() != ':') return false;
+    *port = rest.substr(1);
+    return true;
+  }
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
+    *host = text;
+    return !text.empty();
+  }
+  *host = text.substr(0, colon);
+  *port = text.substr(colon + 1);
+  return !host->empty();
 }
 
 bool IsTcpipInterface(const std::string& token) {
@@ -516,30 +435,39 @@ ViStatus viOpen(ViSession resourceManager, const char* resourceName, ViUInt32 /*
     return Remember(*rm, VI_ERROR_INV_RSRC_NAME, "\"" + name + "\" is not a TCPIP resource name");
   }
   const std::string kind = Upper(parts.back());
+  const ViUInt32 connectTimeout = openTimeout > 0 ? openTimeout : kDefaultConnectTimeoutMs;
+  std::string host;
+  std::string hostPort;
+  std::unique_ptr<InstrumentIo> io;
+  std::string detail;
+  ViStatus status;
   if (kind == "SOCKET") {
-    if (parts.size() != 4 || parts[2].empty() ||
-        !std::all_of(parts[2].begin(), parts[2].end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    if (parts.size() != 4 || !IsPortNumber(parts[2]) || !SplitHost(parts[1], &host, &hostPort) ||
+        !hostPort.empty()) {
       return Remember(*rm, VI_ERROR_INV_RSRC_NAME,
                       "\"" + name + "\" is not TCPIP::host::port::SOCKET");
     }
-    std::unique_ptr<SocketIo> io;
-    std::string detail;
-    const ViUInt32 connectTimeout = openTimeout > 0 ? openTimeout : kDefaultConnectTimeoutMs;
-    const ViStatus status = SocketIo::Connect(parts[1], parts[2], connectTimeout, &io, &detail);
-    if (status < 0) return Remember(*rm, status, detail);
-    auto record = std::make_shared<SessionRecord>();
-    record->owner = resourceManager;
-    record->io = std::move(io);
-    *session = Insert(std::move(record));
-    return VI_SUCCESS;
+    status = SocketIo::Connect(host, parts[2], connectTimeout, &io, &detail);
+  } else {
+    // VXI-11: TCPIP::host[::device][::INSTR], the device "inst0" unless named.
+    Vxi11Target target{.device = "inst0"};
+    const bool instr = parts.size() >= 3 && kind == "INSTR";
+    const size_t deviceParts = parts.size() - 2 - (instr ? 1 : 0);
+    if (deviceParts > 1 || (deviceParts == 1 && parts[2].empty()) ||
+        !SplitHost(parts[1], &target.host, &target.port) ||
+        (!target.port.empty() && !IsPortNumber(target.port))) {
+      return Remember(*rm, VI_ERROR_INV_RSRC_NAME,
+                      "\"" + name + "\" is not TCPIP::host[::device][::INSTR]");
+    }
+    if (deviceParts == 1) target.device = parts[2];
+    status = OpenVxi11(target, connectTimeout, &io, &detail);
   }
-  if (parts.size() <= 4 && (kind == "INSTR" || parts.size() == 2)) {
-    return Remember(*rm, VI_ERROR_NSUP_OPER,
-                    "VXI-11 (INSTR) sessions are not available in this build; use "
-                    "TCPIP::host::port::SOCKET");
-  }
-  return Remember(*rm, VI_ERROR_INV_RSRC_NAME, "\"" + name + "\" is not a TCPIP resource name");
+  if (status < 0) return Remember(*rm, status, detail);
+  auto record = std::make_shared<SessionRecord>();
+  record->owner = resourceManager;
+  record->io = std::move(io);
+  *session = Insert(std::move(record));
+  return VI_SUCCESS;
 }
 
 ViStatus viClose(ViObject object) {
@@ -693,10 +621,9 @@ ViStatus viFlush(ViSession session, ViUInt16 mask) {
   if (!record) return VI_ERROR_INV_OBJECT;
   std::lock_guard lock(record->io_mutex);
   // Writes are never held back, so flushing the write buffer has nothing to
-  // do; flushing or discarding the read buffer drops the unread input,
-  // including what has already arrived on the socket.
-  if (mask & (VI_READ_BUF | VI_READ_BUF_DISCARD)) record->io->DiscardInput();
-  return VI_SUCCESS;
+  // do.
+  const ViStatus status = record->io->FlushInput(mask, Deadline::After(record->timeoutMs));
+  return Remember(*record, status, record->io->Detail());
 }
 
 ViStatus viStatusDesc(ViObject object, ViStatus status, char description[256]) {

@@ -1,17 +1,21 @@
 // Instrument sessions with the VISA names, arguments and status values the
 // station's procedures use. "TCPIP[n]::host::port::SOCKET" is a raw TCP
 // session; "TCPIP[n]::host[::device][::INSTR]" (a bare "TCPIP::" + address) is
-// a VXI-11 session.
+// a VXI-11 session to the device ("inst0" unless named), whose core channel
+// the host's portmapper (rpcbind) names. "TCPIP[n]::host:port[::INSTR]" names
+// the core channel's port itself and needs no portmapper (an extension of the
+// VISA names, for emulators that share one machine). An IPv6 host is written
+// in brackets.
 //
-// Raw sockets: a message sent ends with LF (one that does not gets one); a
-// message read ends at LF; bytes beyond a read's count stay for the next read;
-// a read returns at the time-out with what it has and VI_ERROR_TMO; a
-// connection the peer closed fails at once (VI_ERROR_CONN_LOST). Opening
-// gives up after `openTimeout` ms (3000 when 0). Time-outs are real
+// Both kinds: a message sent ends with LF (one that does not gets one); bytes
+// beyond a read's count stay for the next read (on VXI-11 with the
+// instrument); a read returns at the time-out with what it has and
+// VI_ERROR_TMO; an instrument that closed the connection fails the next call
+// at once (VI_ERROR_CONN_LOST). A message read ends at LF on a socket and at
+// END on VXI-11 (which real instruments send with the LF). Opening gives up
+// after `openTimeout` ms (3000 when 0), portmapper and link included, and
+// viStatusDesc on the resource manager says why. Time-outs are real
 // milliseconds: GNSS_TIME_SCALE does not touch instrument time.
-//
-// VXI-11 (INSTR) resources are refused with VI_ERROR_NSUP_OPER for now;
-// viStatusDesc on the resource manager then says so.
 #pragma once
 
 #include <cstdint>
@@ -71,10 +75,11 @@ ViStatus viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value);
 // message.
 ViStatus viPrintf(ViSession session, const char* format, ...) __attribute__((format(printf, 2, 3)));
 ViStatus viWrite(ViSession session, const ViByte* buffer, ViUInt32 count, ViUInt32* written);
-// VI_SUCCESS when the LF came, VI_SUCCESS_MAX_CNT when `count` bytes came
-// first, VI_ERROR_TMO or VI_ERROR_CONN_LOST with whatever came before.
+// VI_SUCCESS when the message end came, VI_SUCCESS_MAX_CNT when `count`
+// bytes came first, VI_ERROR_TMO or VI_ERROR_CONN_LOST with whatever came
+// before.
 ViStatus viRead(ViSession session, ViByte* buffer, ViUInt32 count, ViUInt32* received);
-// Reads one answer (up to its LF) and parses it. Supported formats: "%t"
+// Reads one answer (up to its message end) and parses it. Supported formats: "%t"
 // (char*, the whole answer up to its message end; the buffer must hold 1024
 // bytes, longer answers are cut), "%d" (int*), "%ld" (long*), "%f" (float*),
 // "%lf" (double*), "%s" (char*, one word, cut like "%t"); white space in the
@@ -85,9 +90,12 @@ ViStatus viScanf(ViSession session, const char* format, ...);
 // Writes `writeFormat` (no arguments are taken for it) as one message, then
 // reads with `readFormat` as viScanf does.
 ViStatus viQueryf(ViSession session, const char* writeFormat, const char* readFormat, ...);
-// VI_READ_BUF or VI_READ_BUF_DISCARD drop every unread byte (those already
-// arrived included); writes are never held back, so VI_WRITE_BUF has nothing
-// to do.
+// Socket: VI_READ_BUF or VI_READ_BUF_DISCARD drop every unread byte (those
+// already arrived included). VXI-11: VI_READ_BUF_DISCARD drops what the
+// session holds; VI_READ_BUF also reads the rest of an answer already begun
+// and drops it (an answer not yet begun stays with the instrument). Writes are
+// never held back, so VI_WRITE_BUF has nothing to do. A lost link fails at
+// once.
 ViStatus viFlush(ViSession session, ViUInt16 mask);
 // `description` must hold 256 bytes. When `object` is the session (or
 // resource manager) whose last failure was `status`, the reason is added in

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,3 +22,16 @@ struct HexMessage {
 // is 11), low 8 bits kept; the scan goes on 4 characters further, or at a
 // ";" among them. Anything else is skipped.
 std::vector<HexMessage> SplitHexCommands(std::string_view text);
+
+// A token of a command text that is not a hexadecimal byte, and where it
+// starts (1-based character position in the text).
+struct HexTokenProblem {
+  std::size_t position = 0;
+  std::string token;
+};
+
+// The tokens (the pieces between commas, ";" and white space) that are not
+// "0x" followed by one or two hexadecimal digits. SplitHexCommands skips such
+// text, or sends only part of it ("0x1FF" goes out as 0x1F), so each one is
+// most likely a typing error worth a warning.
+std::vector<HexTokenProblem> FindNonHexTokens(std::string_view text);

@@ -30,6 +30,9 @@ const ReceiverProfile& SelectedProfile() {
   return ReceiverProfiles[SelectedReceiverType];
 }
 
+// Steps after the open: line settings, time-outs, purge and the settling wait.
+int ConfigureReceiverPort();
+
 }  // namespace
 
 int OpenReceiverPort(int comPort) {
@@ -47,6 +50,23 @@ int OpenReceiverPort(int comPort) {
   }
 
   // With the one chosen port absent the steps below run on no port and fail.
+  return ConfigureReceiverPort();
+}
+
+int OpenReceiverPortPath(const char* path) {
+  CloseReceiverPort();
+  LogStatus(("Trying connection to " + std::string(path ? path : "") + "... \n").c_str());
+  ReceiverPort = SerialOpenPath(path);
+  if (ReceiverPort == kInvalidSerialHandle) {
+    LogStatus("Failed\n");
+    return -2;
+  }
+  return ConfigureReceiverPort();
+}
+
+namespace {
+
+int ConfigureReceiverPort() {
   SerialState state;
   if (!SerialGetState(ReceiverPort, &state))
     StdPrintf("GetCommState failed with error %d.\n", SerialLastError());
@@ -74,6 +94,8 @@ int OpenReceiverPort(int comPort) {
   LogStatus("Successful.\n");
   return 0;
 }
+
+}  // namespace
 
 void CloseReceiverPort() {
   if (ReceiverPort != kInvalidSerialHandle) SerialClose(ReceiverPort);

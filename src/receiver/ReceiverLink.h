@@ -25,6 +25,11 @@ inline constexpr int kReceiverXoffLimit = 65520;
 // Returns 0 when open and configured, -1 when the configuration failed (also
 // when the one chosen port is absent), -2 when no port of the scan opened.
 int OpenReceiverPort(int comPort);
+// Opens a device by its path (a port outside the COM directory, such as
+// /dev/ttyUSB0) as ReceiverPort and configures it like OpenReceiverPort.
+// Returns 0 when open and configured, -1 when the configuration failed, -2
+// when the device could not be opened.
+int OpenReceiverPortPath(const char* path);
 // Closes ReceiverPort (if open) and marks it closed.
 void CloseReceiverPort();
 

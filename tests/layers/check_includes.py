@@ -27,7 +27,7 @@ unordered_set utility valarray variant vector version
 assert.h ctype.h errno.h float.h inttypes.h limits.h locale.h math.h stdarg.h stddef.h stdint.h
 stdio.h stdlib.h string.h time.h
 """.split())
-FOREIGN = re.compile(r'^(Q[A-Za-z]*|Qt[A-Za-z]*/.*|lxi\.h|rpc/.*|tirpc/.*)$')
+FOREIGN = re.compile(r'^(Q[A-Za-z]*|Qt[A-Za-z]*/.*|lxi\.h|rpc/.*|tirpc/.*|vxi11/.*)$')
 
 
 def load_table(path):

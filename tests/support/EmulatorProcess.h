@@ -63,6 +63,8 @@ class EmulatorProcess {
   }
 
   int Port() const { return port_; }
+  // For tests that freeze the emulator (SIGSTOP) to play a hung instrument.
+  pid_t Pid() const { return child_.Pid(); }
   // The VISA resource, and what MAIN_DUTIP holds to reach it ("TCPIP::" + it).
   std::string Resource() const { return "TCPIP::" + Address(); }
   std::string Address() const { return "127.0.0.1::" + std::to_string(port_) + "::SOCKET"; }

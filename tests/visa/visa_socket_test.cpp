@@ -309,18 +309,15 @@ TEST_P(VisaOpenTest, RefusesWhatItCannotOpenAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Resources, VisaOpenTest,
-    ::testing::Values(
-        OpenCase{"BareAddress", "TCPIP::192.168.1.10", VI_ERROR_NSUP_OPER, "VXI-11 (INSTR)"},
-        OpenCase{"Instr", "TCPIP0::192.168.1.10::INSTR", VI_ERROR_NSUP_OPER, "VXI-11 (INSTR)"},
-        OpenCase{"InstrWithDevice", "tcpip::192.168.1.10::inst0::INSTR", VI_ERROR_NSUP_OPER,
-                 "VXI-11 (INSTR)"},
-        OpenCase{"Empty", "", VI_ERROR_INV_RSRC_NAME, "not a TCPIP resource"},
-        OpenCase{"OtherInterface", "GPIB0::7::INSTR", VI_ERROR_INV_RSRC_NAME,
-                 "not a TCPIP resource"},
-        OpenCase{"PortNotANumber", "TCPIP::127.0.0.1::port::SOCKET", VI_ERROR_INV_RSRC_NAME,
-                 "host::port::SOCKET"},
-        OpenCase{"UnknownHost", "TCPIP::no-such-host.invalid::5025::SOCKET", VI_ERROR_RSRC_NFOUND,
-                 "cannot resolve"}),
+    ::testing::Values(OpenCase{"Empty", "", VI_ERROR_INV_RSRC_NAME, "not a TCPIP resource"},
+                      OpenCase{"OtherInterface", "GPIB0::7::INSTR", VI_ERROR_INV_RSRC_NAME,
+                               "not a TCPIP resource"},
+                      OpenCase{"PortNotANumber", "TCPIP::127.0.0.1::port::SOCKET",
+                               VI_ERROR_INV_RSRC_NAME, "host::port::SOCKET"},
+                      OpenCase{"PortOutOfRange", "TCPIP::127.0.0.1::65536::SOCKET",
+                               VI_ERROR_INV_RSRC_NAME, "host::port::SOCKET"},
+                      OpenCase{"UnknownHost", "TCPIP::no-such-host.invalid::5025::SOCKET",
+                               VI_ERROR_RSRC_NFOUND, "cannot resolve"}),
     [](const ::testing::TestParamInfo<OpenCase>& info) { return std::string(info.param.name); });
 
 TEST(VisaOpen, ClosedPortIsRefusedAndNamed) {
@@ -377,17 +374,6 @@ TEST(VisaOpen, ConnectionAttemptWithoutAnswerEndsAtTheOpenTimeOut) {
   viClose(rm);
   for (int fd : fillers) ::close(fd);
   ::close(listener);
-}
-
-TEST(VisaOpen, UnreachableAddressFailsWithinSeconds) {
-  ViSession rm;
-  ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-  ViSession session;
-  const auto start = Clock::now();
-  // TEST-NET-1: routed nowhere, so the connection attempt gets no answer.
-  EXPECT_LT(viOpen(rm, "TCPIP::192.0.2.1::5025::SOCKET", VI_NO_LOCK, 0, &session), 0);
-  EXPECT_LT(SecondsSince(start), 10.0);
-  viClose(rm);
 }
 
 }  // namespace
