@@ -3,38 +3,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/stdio.h"
 #include "receiver/Epoch.h"
+#include "text/CText.h"
 
 namespace {
 
-void AppendF(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void AppendF(std::string& out, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  if (n > 0) {
-    const std::size_t at = out.size();
-    out.resize(at + static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(out.data() + at, static_cast<std::size_t>(n) + 1, format, again);
-    out.resize(at + static_cast<std::size_t>(n));
-  }
-  va_end(again);
-}
+// An epoch's line with a full table of 32 satellites is about 2.3 KB; most
+// are shorter, and a longer one simply grows.
+constexpr std::size_t kEpochJsonReserve = 2048;
 
 // JSON has no infinities or NaN.
 void AppendReal(std::string& out, double value) {
   if (std::isfinite(value))
-    AppendF(out, "%.17g", value);
+    AppendFormatC(out, "%.17g", value);
   else
     out += "null";
 }
@@ -42,9 +28,9 @@ void AppendReal(std::string& out, double value) {
 std::string EpochJson(const FixRecord& fix, const FixStatus& status, const SatelliteTable& table,
                       int gsaCount) {
   std::string out;
-  out.reserve(2048);
-  AppendF(out, "{\"time\":\"%02d:%02d:%02d\",\"date\":\"%02d.%02d.%04d\"", fix.hour, fix.minute,
-          fix.second, fix.day, fix.month, fix.year);
+  out.reserve(kEpochJsonReserve);
+  AppendFormatC(out, "{\"time\":\"%02d:%02d:%02d\",\"date\":\"%02d.%02d.%04d\"", fix.hour,
+                fix.minute, fix.second, fix.day, fix.month, fix.year);
   out += ",\"lat\":";
   AppendReal(out, fix.position.latitude);
   out += ",\"lon\":";
@@ -57,42 +43,30 @@ std::string EpochJson(const FixRecord& fix, const FixStatus& status, const Satel
   AppendReal(out, fix.vdop);
   out += ",\"pdop\":";
   AppendReal(out, status.pdop);
-  AppendF(out, ",\"fixMode\":%d,\"usedCount\":%d,\"gsaCount\":%d,\"usedPrn\":[", status.fixMode,
-          status.usedCount, gsaCount);
+  AppendFormatC(out, ",\"fixMode\":%d,\"usedCount\":%d,\"gsaCount\":%d,\"usedPrn\":[",
+                status.fixMode, status.usedCount, gsaCount);
   for (std::size_t i = 0; i < status.usedPrn.size(); ++i)
-    AppendF(out, i ? ",%d" : "%d", status.usedPrn[i]);
-  AppendF(out, "],\"inView\":%d,\"sats\":[", status.inViewCount);
+    AppendFormatC(out, "%s%d", i ? "," : "", status.usedPrn[i]);
+  AppendFormatC(out, "],\"inView\":%d,\"sats\":[", status.inViewCount);
   const int shown = std::clamp(status.inViewCount, 0, kSatelliteTableSize);
   for (int i = 0; i < shown; ++i) {
     const SatelliteEntry& s = table[static_cast<std::size_t>(i)];
-    AppendF(out, "%s{\"prn\":%d,\"elev\":%d,\"azim\":%d,\"cn0\":%d,\"used\":%s}", i ? "," : "",
-            s.prn, s.elevation, s.azimuth, s.cn0, s.usedFlag == 'U' ? "true" : "false");
+    AppendFormatC(out, "%s{\"prn\":%d,\"elev\":%d,\"azim\":%d,\"cn0\":%d,\"used\":%s}",
+                  i ? "," : "", s.prn, s.elevation, s.azimuth, s.cn0,
+                  s.usedFlag == 'U' ? "true" : "false");
   }
   out += "]}\n";
   return out;
 }
 
-// The whole file, or false with errno set.
-bool ReadWholeFile(const char* path, std::string& text) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) return false;
-  char chunk[65536];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-  const bool ok = !std::ferror(file);
-  const int savedErrno = errno;
-  std::fclose(file);
-  errno = savedErrno;
-  return ok;
-}
+// Pieces in which the input is read and handed to the epoch decoding.
+constexpr std::size_t kDecodeReadPiece = 64u << 10;
 
 }  // namespace
 
-int RunDecodeNmea(const char* path) {
-  std::string text;
-  if (!path || !ReadWholeFile(path, text)) {
-    std::fprintf(stderr, "gnss-station: cannot read %s: %s\n", path ? path : "(no file)",
-                 std::strerror(errno));
+int RunDecodeNmea(const char* path, std::size_t maxBytes) {
+  if (!path) {
+    StdErrReason(ErrnoText("cannot read (no file)", EINVAL));
     return 1;
   }
 
@@ -101,21 +75,39 @@ int RunDecodeNmea(const char* path) {
   FixStatus status;
   SatelliteTable table;
   int missingLineEnds = 0;
-  DecodeEpochStream(
-      text, *buffer, fix, status, table, [&](StreamStep step, const EpochState& state) {
-        int gsaCount = state.gsaCount;
-        if (step == StreamStep::kDecodedMissingLineEnd) ++missingLineEnds;
-        if (step == StreamStep::kGsvNumberOutOfRange) {
-          std::fprintf(stderr, "gnss-station: GSV message number out of range at %02d:%02d:%02d\n",
-                       fix.hour, fix.minute, fix.second);
-          gsaCount = 0;  // what the monitoring loop returns then
-        }
-        StdWrite(EpochJson(fix, status, table, gsaCount));
-      });
+  const EpochVisitor onEpoch = [&](StreamStep step, const EpochState& state) {
+    int gsaCount = state.gsaCount;
+    if (step == StreamStep::kDecodedMissingLineEnd) ++missingLineEnds;
+    if (step == StreamStep::kGsvNumberOutOfRange) {
+      StdErrReason(FormatC("GSV message number out of range at %02d:%02d:%02d", fix.hour,
+                           fix.minute, fix.second));
+      gsaCount = 0;  // what the monitoring loop returns then
+    }
+    StdWrite(EpochJson(fix, status, table, gsaCount));
+  };
+
+  // Piece by piece, so that memory stays the same on a huge or endless input.
+  EpochStream stream;
+  BeginEpochStream(stream, *buffer, fix, status, table);
+  int error = 0;
+  const ReadOutcome outcome = ReadStreamChunks(
+      path, maxBytes, kDecodeReadPiece,
+      [&](std::string_view piece) { FeedEpochStream(stream, piece, onEpoch); }, &error);
+  if (outcome == ReadOutcome::kMissing || outcome == ReadOutcome::kFailed) {
+    StdErrReason(ErrnoText(std::string("cannot read ") + path, error));
+    return 1;
+  }
+  FinishEpochStream(stream, onEpoch);
+
   if (missingLineEnds > 0)
-    std::fprintf(stderr,
-                 "gnss-station: %d epoch(s) with a sentence not ended by CR LF; the rest of "
-                 "each was skipped\n",
-                 missingLineEnds);
+    StdErrReason(
+        FormatC("%d epoch(s) with a sentence not ended by CR LF; the rest of each was "
+                "skipped",
+                missingLineEnds));
+  if (outcome == ReadOutcome::kCutAtBound) {
+    StdErrReason(
+        FormatC("%s: stopped after the first %zu bytes; the rest was not decoded", path, maxBytes));
+    return 1;
+  }
   return 0;
 }

@@ -4,8 +4,6 @@
 #include "app/GNSS_MAIN.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 #include "app/GNSS_UI_MENU.h"
 #include "geo/Geo.h"
@@ -27,9 +25,7 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-void ActionError(const std::string& message) {
-  std::fprintf(stderr, "gnss-station: %s\n", message.c_str());
-}
+void ActionError(const std::string& message) { StdErrReason(message); }
 
 // A text box's line ends travel as the two characters "\n" on one output line.
 std::string EscapeLineEnds(const std::string& text) {
@@ -175,7 +171,7 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
   RegisterSystemCallbacks();
   MainPanelHandle = LoadPanel(0, "GNSS_UI_MENU.uir", MAINPANEL);
   if (MainPanelHandle < 0) {
-    std::fprintf(stderr, "gnss-station: cannot load the main panel, stopping\n");
+    StdErrReason("cannot load the main panel, stopping");
     return -1;
   }
   ShowReceiverProfile();

@@ -25,9 +25,8 @@ int CMD_REREAD_INI(int panel, int control, int event, void* callbackData, int ev
                    int eventData2);
 
 // ---- Test launch (GNSS_UI_MENU_Launch.cpp) -----------------------------------
-#define STATION_LAUNCH_CALLBACK(name)                                                     \
-  int name(int panel, int control, int event, void* callbackData, int eventData1, \
-           int eventData2)
+#define STATION_LAUNCH_CALLBACK(name) \
+  int name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
 STATION_LAUNCH_CALLBACK(callbackRunTest000);
 STATION_LAUNCH_CALLBACK(callbackRunTest001);
 STATION_LAUNCH_CALLBACK(callbackRunTest003);
@@ -38,10 +37,14 @@ STATION_LAUNCH_CALLBACK(callbackRunTest011);
 STATION_LAUNCH_CALLBACK(callbackRunTest012);
 STATION_LAUNCH_CALLBACK(callbackRunTestSeq);
 // Abort and exit buttons of the run panels (basic test: 000, moving test: 009).
-STATION_LAUNCH_CALLBACK(CALLBK_CMDABORT000);
+// Both abort buttons and the moving test's exit button set AbortFlag: one
+// callback, which the callback table registers under the three names.
+STATION_LAUNCH_CALLBACK(callbackAbortTest);
+inline constexpr auto CALLBK_CMDABORT000 = &callbackAbortTest;
+inline constexpr auto CALLBK_CMDABORT009 = &callbackAbortTest;
+inline constexpr auto CALLBK_CMDEXITTEST009 = &callbackAbortTest;
+// The basic test's exit button closes its panel and lets the test run on.
 STATION_LAUNCH_CALLBACK(CALLBK_CMDEXITTEST000);
-STATION_LAUNCH_CALLBACK(CALLBK_CMDABORT009);
-STATION_LAUNCH_CALLBACK(CALLBK_CMDEXITTEST009);
 #undef STATION_LAUNCH_CALLBACK
 // Names the launch's run-log directory from the local time (RunLogDirectory)
 // and creates LOG/<name>, and LOG itself when missing.

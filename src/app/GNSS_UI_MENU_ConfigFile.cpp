@@ -1,13 +1,10 @@
 #include "app/GNSS_UI_MENU_ConfigFile.h"
 
-#include <locale.h>
-
 #include <algorithm>
 #include <charconv>
-#include <climits>
-#include <clocale>
-#include <cstdlib>
 #include <cstring>
+
+#include "text/CText.h"
 
 namespace {
 
@@ -17,6 +14,11 @@ enum class ConfigKey { kNone, kAddress, kLevelOffset, kProfileText, kBasicRow, k
 // The four profile texts by key prefix; the two characters after the prefix
 // are the receiver type.
 constexpr std::size_t kProfilePrefixLength = 6;
+constexpr std::size_t kProfileKeyLength = kProfilePrefixLength + 2;  // "RCVCLD07"
+
+// A number of a row as text: a double in fixed notation with six decimals
+// takes at most 309 integer digits, the sign, the point and the decimals.
+constexpr std::size_t kRowNumberTextSize = 400;
 struct ProfileField {
   const char* prefix;
   std::string ReceiverProfile::*text;
@@ -28,10 +30,6 @@ constexpr ProfileField kProfileFields[] = {
     {"RCVGLN", &ReceiverProfile::glonassInit, kCommandTextMax},
     {"RCVXTR", &ReceiverProfile::extraCommands, kExtraCommandsMax},
 };
-
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 std::string Cut(std::string_view text, std::size_t max) { return std::string(text.substr(0, max)); }
 
@@ -60,10 +58,10 @@ void ParseRow(std::string_view value, const RowFieldKind* kinds, RowField* field
       field.present = true;
       switch (kinds[index - 1]) {
         case RowFieldKind::kInteger:
-          field.integer = ConfigAtoi(text);
+          field.integer = ReadIntC(text);
           break;
         case RowFieldKind::kReal:
-          field.real = ConfigAtof(text);
+          field.real = ReadDoubleC(text);
           break;
         case RowFieldKind::kText:
           field.text = Cut(text, kConfigRowTextMax);
@@ -94,7 +92,7 @@ void AppendRow(std::string& out, const char* key, const RowField* fields, const 
   out += key;
   out += "=Y;";
   for (std::size_t i = 0; i < count; ++i) {
-    char number[400];  // a double in fixed notation needs at most 309 digits + 7
+    char number[kRowNumberTextSize];
     std::to_chars_result result{number, {}};
     switch (kinds[i]) {
       case RowFieldKind::kInteger:
@@ -116,29 +114,6 @@ void AppendRow(std::string& out, const char* key, const RowField* fields, const 
 }
 
 }  // namespace
-
-int ConfigAtoi(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (negative) return static_cast<int>(-value);
-  return value > INT_MAX ? INT_MAX : static_cast<int>(value);
-}
-
-double ConfigAtof(std::string_view text) {
-  // strtod_l reads exactly what atof reads (blanks, sign, hexadecimal, inf,
-  // nan, exponents), with "." as the decimal point whatever the locale.
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  const std::string copy(text);
-  if (cLocale == static_cast<locale_t>(nullptr)) return std::strtod(copy.c_str(), nullptr);
-  return strtod_l(copy.c_str(), nullptr, cLocale);
-}
 
 void ApplyConfigLine(ConfigLoad& load, std::string_view line) {
   // A line is a C text: it ends at a zero byte.
@@ -165,7 +140,7 @@ void ApplyConfigLine(ConfigLoad& load, std::string_view line) {
   }
   for (const ProfileField& field : kProfileFields) {
     if (key.substr(0, kProfilePrefixLength) != field.prefix) continue;
-    const int type = ConfigAtoi(key.substr(kProfilePrefixLength, 2));
+    const int type = ReadIntC(key.substr(kProfilePrefixLength, 2));
     if (type >= 0 && type < kReceiverTypeCount && load.profiles != nullptr) {
       load.profiles[type].*field.text = Cut(value, field.max);
     }
@@ -217,12 +192,12 @@ std::string FormatConfigFile(const ConfigSettings& settings, const ReceiverProfi
     bool any = false;
     for (const ProfileField& field : kProfileFields) any = any || !(profile.*field.text).empty();
     if (!any) continue;
-    char key[16];
     for (const ProfileField& field : kProfileFields) {
+      char key[kProfileKeyLength];
       std::memcpy(key, field.prefix, kProfilePrefixLength);
-      key[6] = static_cast<char>('0' + type / 10);
-      key[7] = static_cast<char>('0' + type % 10);
-      AppendLine(out, std::string_view(key, 8),
+      key[kProfilePrefixLength] = static_cast<char>('0' + type / 10);
+      key[kProfilePrefixLength + 1] = static_cast<char>('0' + type % 10);
+      AppendLine(out, std::string_view(key, kProfileKeyLength),
                  std::string_view(profile.*field.text).substr(0, field.max));
     }
   }

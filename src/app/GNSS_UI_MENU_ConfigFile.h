@@ -86,11 +86,6 @@ void FinishConfigBytes(ConfigLoad& load);
 // Reads one line (its line end included, if it has one).
 void ApplyConfigLine(ConfigLoad& load, std::string_view line);
 
-// The C library's atoi and atof, in the C locale whatever the process's locale;
-// atoi saturates instead of overflowing.
-int ConfigAtoi(std::string_view text);
-double ConfigAtof(std::string_view text);
-
 // The whole file: DUTIP, LEVEL_OFFSET, the four lines of every type 0..20 with
 // a non-empty text, the BASIC and MOVING rows; CR LF line ends.
 std::string FormatConfigFile(const ConfigSettings& settings, const ReceiverProfile* profiles);

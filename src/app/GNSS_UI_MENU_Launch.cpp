@@ -4,15 +4,14 @@
 // Also the run panels' abort and exit buttons.
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "app/GNSS_UI_MENU.h"
 #include "instrument/DUT_IP_Control.h"
 #include "instrument/ScenarioSetup.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
 #include "platform/visa.h"
@@ -23,6 +22,9 @@
 namespace {
 
 constexpr std::size_t kRunLogDirectoryMax = 127;
+// "%Y-%m-%d_%H.%M.%S" is 19 characters for any four-digit year; a wider
+// year still fits.
+constexpr std::size_t kRunLogTimeSize = 64;
 constexpr std::size_t kLevelOffsetMax = 255;
 // viScanf's "%t" fills at most this many bytes.
 constexpr std::size_t kIdentificationSize = 1024;
@@ -189,22 +191,22 @@ void CreateRunLogDirectory() {
   const std::time_t now = CalendarTime();
   std::tm local{};
   localtime_r(&now, &local);
-  char time[64];
+  char time[kRunLogTimeSize];
   std::strftime(time, sizeof time, "%Y-%m-%d_%H.%M.%S", &local);
   RunLogDirectory = std::string("KELMAR_LOGS_") + time;
   if (RunLogDirectory.size() > kRunLogDirectoryMax) RunLogDirectory.resize(kRunLogDirectoryMax);
-  // A directory that cannot be made shows later, when the files are created.
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path("LOG") / RunLogDirectory, ignored);
+  // The launch goes on: the files of the run then report that they cannot
+  // be created. The reason goes beside, on stderr.
+  const std::string path = "LOG/" + RunLogDirectory;
+  if (const int error = MakeDirectories(path); error != 0)
+    StdErrReason(ErrnoText("cannot create " + path, error));
 }
 
 void WriteFirmwareVersion(const char* directory, const char* text) {
   std::string path = std::string("LOG/") + directory + "/Firmware_Version.txt";
   ReplaceChar(path.data(), ':', '.');
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return;
-  std::fputs(text, file);
-  std::fclose(file);
+  if (const int error = WriteFileAtomically(path, text); error != 0)
+    StdErrReason(ErrnoText("cannot write " + path, error));
 }
 
 #define LAUNCH_CALLBACK(name, launch)              \
@@ -225,17 +227,7 @@ LAUNCH_CALLBACK(callbackRunTestSeq, kTestSequence)
 
 // ---- Run panel buttons ----------------------------------------------------------
 
-int CALLBK_CMDABORT000(int, int, int event, void*, int, int) {
-  if (event == EVENT_COMMIT) AbortFlag = 1;
-  return 0;
-}
-
-int CALLBK_CMDABORT009(int, int, int event, void*, int, int) {
-  if (event == EVENT_COMMIT) AbortFlag = 1;
-  return 0;
-}
-
-int CALLBK_CMDEXITTEST009(int, int, int event, void*, int, int) {
+int callbackAbortTest(int, int, int event, void*, int, int) {
   if (event == EVENT_COMMIT) AbortFlag = 1;
   return 0;
 }

@@ -3,11 +3,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/DecodeNmea.h"
 #include "app/GNSS_MAIN.h"
+#include "platform/files.h"
+#include "platform/stdio.h"
 
 int main(int argc, char* argv[]) {
   StationOptions options;
@@ -21,8 +22,7 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) {
-    std::fprintf(stderr, "gnss-station: cannot enter --workdir %s: %s\n", options.workdir.c_str(),
-                 std::strerror(errno));
+    StdErrReason(ErrnoText("cannot enter --workdir " + options.workdir, errno));
     return kExitUsage;
   }
   // Decoding a log needs no user interface.

@@ -1,14 +1,12 @@
 #include "instrument/DUT_IP_Control.h"
 
-#include <locale.h>
-
-#include <climits>
+#include <algorithm>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "report/ProgressLog.h"
+#include "text/CText.h"
 
 ViSession SimulatorSession = VI_NULL;
 ViSession ResourceManagerSession = VI_NULL;
@@ -20,12 +18,8 @@ ViUInt32 numwritten = 0;
 
 namespace {
 
-// Numbers on the wire are written and read in the C locale, whatever locale
-// the toolkit switched the process to.
-locale_t CLocale() {
-  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  return locale;
-}
+// "*opc?" goes out as its five bytes, without LF.
+constexpr ViUInt32 kOpcQueryLength = 5;
 
 // Sends `text` + LF as one message, byte for byte ("%" has no meaning here).
 void SendLine(ViSession session, const char* text) {
@@ -48,24 +42,21 @@ void ReadAnswer(ViSession session, char* buffer, ViUInt32 limit) {
 }  // namespace
 
 char* GetString(const char* format, ...) {
-  // Arguments may point into GetStringBuffer: format into a scratch buffer
-  // first, then copy.
-  char scratch[kGetStringBufferSize];
+  // Arguments may point into GetStringBuffer: the whole text is formatted
+  // before any of it is copied there.
   va_list args;
   va_start(args, format);
-  const locale_t previous = uselocale(CLocale());
-  const int length = std::vsnprintf(scratch, sizeof scratch, format, args);
-  uselocale(previous);
+  const std::string text = VFormatC(format, args);
   va_end(args);
-  if (length < 0) scratch[0] = '\0';
-  std::memcpy(GetStringBuffer, scratch, sizeof scratch);
-  GetStringBuffer[kGetStringBufferSize - 1] = '\0';
+  const std::size_t kept = std::min<std::size_t>(text.size(), kGetStringBufferSize - 1);
+  std::memcpy(GetStringBuffer, text.data(), kept);
+  GetStringBuffer[kept] = '\0';
   return GetStringBuffer;
 }
 
 int Dut_Command(ViSession session, const char* command) {
   SendLine(session, command);  // copies the command before anything reuses its buffer
-  viWrite(session, reinterpret_cast<const ViByte*>(stropc), 5, &numwritten);
+  viWrite(session, reinterpret_cast<const ViByte*>(stropc), kOpcQueryLength, &numwritten);
   ReadAnswer(session, readbuff, kReadBuffMax);
   return 1;
 }
@@ -113,15 +104,6 @@ void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog) {
   }
 }
 
-int ParseLeadingInt(const char* text) {
-  if (text == nullptr) return 0;
-  const long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
+int ParseLeadingInt(const char* text) { return text ? ReadIntC(text) : 0; }
 
-double ParseLeadingDouble(const char* text) {
-  if (text == nullptr) return 0.0;
-  return strtod_l(text, nullptr, CLocale());
-}
+double ParseLeadingDouble(const char* text) { return text ? ReadDoubleC(text) : 0.0; }

@@ -18,6 +18,8 @@ inline constexpr int kQueryAnswerSize = kQueryAnswerMax + 1;
 // Number answers and the "*opc?" reply are read with at most this many bytes.
 inline constexpr ViUInt32 kReadBuffMax = 100;
 
+// The helpers' shared state. Only the helpers below and their tests read
+// it; callers take what the helpers return.
 extern const char* const stropc;         // "*opc?"
 extern char readbuff[kReadBuffMax + 1];  // reply of Dut_Command, My_QueryInt, My_QueryDouble
 extern ViUInt32 numread;                 // bytes of the most recent read of any helper
@@ -47,7 +49,7 @@ void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog);
 // Far more entries than an instrument's error queue holds.
 inline constexpr int kErrorQueueReadLimit = 256;
 
-// Leading number of a text as atoi / atof read it (leading white space, an
-// optional sign, then the number; 0 without one), whatever the C locale.
+// Leading number of an answer as atoi / atof read it in the C locale
+// (ReadIntC / ReadDoubleC of text/CText.h; 0 for no text or no number).
 int ParseLeadingInt(const char* text);
 double ParseLeadingDouble(const char* text);

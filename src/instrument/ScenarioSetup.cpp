@@ -1,7 +1,5 @@
 #include "instrument/ScenarioSetup.h"
 
-#include <locale.h>
-
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -12,6 +10,7 @@
 #include "instrument/DUT_IP_Control.h"
 #include "platform/clock.h"
 #include "report/ProgressLog.h"
+#include "text/CText.h"
 
 SettleWaitFunction ScenarioSettleWait = WaitSeconds;
 
@@ -51,10 +50,8 @@ int TruncToInt(double value) {
 // sscanf with numbers read in the C locale.
 template <typename... Args>
 void ScanC(const char* text, const char* format, Args*... values) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  const locale_t previous = uselocale(cLocale);
+  ScopedCLocale c;
   std::sscanf(text, format, values...);
-  uselocale(previous);
 }
 
 void ShiftWeekTime(const std::string& prefix, double offsetSeconds) {

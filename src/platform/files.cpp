@@ -8,8 +8,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
+
+// Pieces of a whole-file read.
+constexpr std::size_t kWholeFileChunk = 64u << 10;
 
 // Writes all of `text` to `fd`, retrying after signals. 0 or an errno.
 int WriteAll(int fd, std::string_view text) {
@@ -22,25 +27,20 @@ int WriteAll(int fd, std::string_view text) {
   return 0;
 }
 
-}  // namespace
-
-std::string ErrnoText(std::string_view what, int error) {
-  std::string text(what);
-  text += ": ";
-  text += std::strerror(error);
-  return text;
-}
-
-ReadOutcome ReadFileChunks(const std::string& path, std::size_t maxBytes, std::size_t chunk,
-                           const std::function<void(std::string_view)>& sink, int* error) {
+// Reads `path` piece by piece into `sink`, at most `maxBytes`. With
+// `regularOnly` anything but a regular file is refused unread; otherwise a
+// pipe or a device is read as it comes (blocking).
+ReadOutcome ReadChunks(const std::string& path, std::size_t maxBytes, std::size_t chunk,
+                       const std::function<void(std::string_view)>& sink, int* error,
+                       bool regularOnly) {
   if (error) *error = 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK : 0));
   if (fd < 0) {
     if (error) *error = errno;
     return errno == ENOENT ? ReadOutcome::kMissing : ReadOutcome::kFailed;
   }
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (regularOnly && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
     ::close(fd);
     return ReadOutcome::kNotRegular;
   }
@@ -71,11 +71,31 @@ ReadOutcome ReadFileChunks(const std::string& path, std::size_t maxBytes, std::s
   return outcome;
 }
 
+}  // namespace
+
+std::string ErrnoText(std::string_view what, int error) {
+  std::string text(what);
+  text += ": ";
+  text += std::strerror(error);
+  return text;
+}
+
+ReadOutcome ReadFileChunks(const std::string& path, std::size_t maxBytes, std::size_t chunk,
+                           const std::function<void(std::string_view)>& sink, int* error) {
+  return ReadChunks(path, maxBytes, chunk, sink, error, true);
+}
+
+ReadOutcome ReadStreamChunks(const std::string& path, std::size_t maxBytes, std::size_t chunk,
+                             const std::function<void(std::string_view)>& sink, int* error) {
+  return ReadChunks(path, maxBytes, chunk, sink, error, false);
+}
+
 ReadOutcome ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& out,
                           int* error) {
   out.clear();
   return ReadFileChunks(
-      path, maxBytes, 64u << 10, [&out](std::string_view piece) { out.append(piece); }, error);
+      path, maxBytes, kWholeFileChunk, [&out](std::string_view piece) { out.append(piece); },
+      error);
 }
 
 int WriteFileAtomically(const std::string& path, std::string_view text) {
@@ -112,5 +132,32 @@ int AppendToFile(const std::string& path, std::string_view text) {
   if (fd < 0) return errno;
   int error = WriteAll(fd, text);
   if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+int MakeDirectories(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (!error) return 0;
+  return error.value();
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode, int* error) {
+  const std::string modeCloseOnExec = std::string(mode) + "e";
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), modeCloseOnExec.c_str());
+  if (error) *error = file ? 0 : (errno != 0 ? errno : EINVAL);
+  return file;
+}
+
+int CloseFile(std::FILE* file) {
+  if (file == nullptr) return EBADF;
+  // stdio keeps no errno of a failed write, only the error flag: the flush
+  // below repeats what is still pending and tells why.
+  const bool failedBefore = std::ferror(file) != 0;
+  int error = 0;
+  if (std::fflush(file) != 0) error = errno;
+  if (std::fclose(file) != 0 && error == 0) error = errno;
+  if (error == 0 && failedBefore) error = EIO;
   return error;
 }

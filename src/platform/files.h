@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,12 @@ enum class ReadOutcome {
 ReadOutcome ReadFileChunks(const std::string& path, std::size_t maxBytes, std::size_t chunk,
                            const std::function<void(std::string_view)>& sink, int* error);
 
+// The same for a file the user names as input: a pipe, a terminal or a
+// device is read as well, as its bytes come (blocking), up to `maxBytes`.
+// Never kNotRegular.
+ReadOutcome ReadStreamChunks(const std::string& path, std::size_t maxBytes, std::size_t chunk,
+                             const std::function<void(std::string_view)>& sink, int* error);
+
 // The whole regular file into `out` (at most `maxBytes`).
 ReadOutcome ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& out,
                           int* error);
@@ -37,3 +44,14 @@ int WriteFileAtomically(const std::string& path, std::string_view text);
 // Appends `text` to `path` (created when missing) and reports whether every
 // byte was written and the file closed cleanly. Returns 0 or an errno.
 int AppendToFile(const std::string& path, std::string_view text);
+
+// Creates the directory `path` and every missing one above it. 0 when it
+// stands (made now or before), or an errno.
+int MakeDirectories(const std::string& path);
+
+// A stdio stream for files written piece by piece (the HTML logs): fopen
+// with `mode`, its descriptor closed on exec. nullptr with *error = errno.
+std::FILE* OpenFile(const std::string& path, const char* mode, int* error);
+// Closes `file` and reports whether everything written to it arrived: 0, or
+// the errno of the first failed write, of the final flush or of the close.
+int CloseFile(std::FILE* file);

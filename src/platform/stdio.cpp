@@ -5,24 +5,17 @@
 #include <string>
 
 #include "platform/stdio_window.h"
+#include "text/CText.h"
 
 int StdPrintf(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (length < 0) {
-    va_end(args);
-    return length;
-  }
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, args);
+  std::string text;
+  const bool formatted = AppendVFormatC(text, format, args);
   va_end(args);
-  text.resize(static_cast<std::size_t>(length));
+  if (!formatted) return -1;
   StdWrite(text);
-  return length;
+  return static_cast<int>(text.size());
 }
 
 void StdWrite(std::string_view text) {
@@ -36,4 +29,11 @@ void StdErrWrite(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
   StdioWindowAppend(text);
+}
+
+void StdErrReason(std::string_view reason) {
+  std::string line = "gnss-station: ";
+  line += reason;
+  line += '\n';
+  StdErrWrite(line);
 }

@@ -13,3 +13,5 @@ void StdWrite(std::string_view text);
 // standard-output window: warnings and reasons that go beside the station's
 // own messages, never into its standard output.
 void StdErrWrite(std::string_view text);
+// A reason on stderr, as the program's one line "gnss-station: <reason>".
+void StdErrReason(std::string_view reason);

@@ -6,7 +6,6 @@
 #include "platform/visa.h"
 
 #include <fcntl.h>
-#include <locale.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -34,6 +33,7 @@
 #include "platform/visa_io.h"
 #include "platform/visa_scan.h"
 #include "platform/visa_vxi11.h"
+#include "text/CText.h"
 
 namespace {
 
@@ -547,22 +547,11 @@ ViStatus viPrintf(ViSession session, const char* format, ...) {
   if (!record || !format) return VI_ERROR_INV_OBJECT;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
   // Numbers on the wire are written in the C locale whatever the process's.
-  static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  const locale_t previous = ::uselocale(cLocale);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
   std::string text;
-  if (length > 0) {
-    text.resize(static_cast<size_t>(length) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<size_t>(length));
-  }
-  ::uselocale(previous);
+  const bool formatted = AppendVFormatC(text, format, args);
   va_end(args);
-  if (length < 0) return VI_ERROR_INV_FMT;
+  if (!formatted) return VI_ERROR_INV_FMT;
   std::lock_guard lock(record->io_mutex);
   size_t written = 0;
   return WriteBytes(*record, reinterpret_cast<const ViByte*>(text.data()), text.size(), &written);
@@ -632,11 +621,7 @@ ViStatus viStatusDesc(ViObject object, ViStatus status, char description[256]) {
   for (const auto& entry : kStatusTexts) {
     if (entry.status == status) text = std::string(entry.name) + ": " + entry.text;
   }
-  if (text.empty()) {
-    char code[48];
-    std::snprintf(code, sizeof code, "Unknown status 0x%08X.", static_cast<unsigned>(status));
-    text = code;
-  }
+  if (text.empty()) text = FormatC("Unknown status 0x%08X.", static_cast<unsigned>(status));
   if (auto record = Find(object);
       record && status < 0 && record->lastStatus == status && !record->lastDetail.empty()) {
     text += " (" + record->lastDetail + ")";

@@ -14,6 +14,20 @@ void CopyText(std::string_view text, char* destination) {
   destination[n] = '\0';
 }
 
+// The number at message[in]: an optional "+" (from_chars takes only "-"),
+// then digits read in the C locale whatever the process's locale. Moves `in`
+// past it; false when there is none.
+template <typename Number>
+bool ScanNumber(const std::string& message, size_t& in, Number* value) {
+  size_t start = in;
+  if (start < message.size() && message[start] == '+') ++start;
+  const auto [end, ec] =
+      std::from_chars(message.data() + start, message.data() + message.size(), *value);
+  if (ec != std::errc()) return false;
+  in = static_cast<size_t>(end - message.data());
+  return true;
+}
+
 }  // namespace
 
 ViStatus ScanMessage(const std::string& message, const char* format, va_list args) {
@@ -54,13 +68,8 @@ ViStatus ScanMessage(const std::string& message, const char* format, va_list arg
       }
       case 'd': {
         skipSpace();
-        size_t start = in;
-        if (start < message.size() && message[start] == '+') ++start;
         long value = 0;
-        const auto [end, ec] =
-            std::from_chars(message.data() + start, message.data() + message.size(), value);
-        if (ec != std::errc()) return VI_ERROR_INV_FMT;
-        in = static_cast<size_t>(end - message.data());
+        if (!ScanNumber(message, in, &value)) return VI_ERROR_INV_FMT;
         if (isLong)
           *va_arg(args, long*) = value;
         else
@@ -69,14 +78,8 @@ ViStatus ScanMessage(const std::string& message, const char* format, va_list arg
       }
       case 'f': {
         skipSpace();
-        size_t start = in;
-        if (start < message.size() && message[start] == '+') ++start;
         double value = 0.0;
-        // from_chars reads in the C locale whatever the process's locale.
-        const auto [end, ec] =
-            std::from_chars(message.data() + start, message.data() + message.size(), value);
-        if (ec != std::errc()) return VI_ERROR_INV_FMT;
-        in = static_cast<size_t>(end - message.data());
+        if (!ScanNumber(message, in, &value)) return VI_ERROR_INV_FMT;
         if (isLong)
           *va_arg(args, double*) = value;
         else

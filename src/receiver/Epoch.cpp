@@ -7,10 +7,10 @@ namespace {
 
 constexpr int kNotFound = -1;
 
-// Three type letters at position + 3, read only inside data[0, limit).
-bool TypeIs(const char* data, int position, int limit, const char* type) {
-  return position >= 0 && position + 5 < limit && data[position + 3] == type[0] &&
-         data[position + 4] == type[1] && data[position + 5] == type[2];
+// The type of the sentence at `position`, read only inside data[0, limit).
+NmeaSentenceType TypeAt(const char* data, int position, int limit) {
+  if (position < 0 || position >= limit) return NmeaSentenceType::kOther;
+  return NmeaTypeAt(data + position, static_cast<std::size_t>(limit - position));
 }
 
 // Position of the first `c` in data[from, to), or -1.
@@ -87,7 +87,7 @@ EpochOutcome DecodeGsaChain(EpochCursor& e, int& cursor) {
       cursor = e.end;
       break;
     }
-    if (!TypeIs(e.data, next, e.length, "GSA")) {
+    if (TypeAt(e.data, next, e.length) != NmeaSentenceType::kGsa) {
       cursor = next - 1;
       break;
     }
@@ -112,7 +112,7 @@ EpochOutcome CollectGsvGroups(EpochCursor& e, int& cursor) {
       cursor = e.end;
       break;
     }
-    if (!TypeIs(e.data, position, e.length, "GSV")) {
+    if (TypeAt(e.data, position, e.length) != NmeaSentenceType::kGsv) {
       // Whether or not every message of the completed groups was seen, the
       // collection ends here: scanning on would swallow the sentences after it.
       cursor = position - 1;
@@ -155,23 +155,34 @@ EpochOutcome DecodeSentences(EpochCursor& e, int start) {
     const int lineEnd = e.LineEnd(cursor);
     if (lineEnd == kNotFound) return EpochOutcome::kMissingLineEnd;
     EpochOutcome outcome = EpochOutcome::kDecoded;
-    if (TypeIs(e.data, cursor, e.length, "GSA")) {
-      outcome = DecodeGsaChain(e, cursor);
-    } else if (TypeIs(e.data, cursor, e.length, "GGA")) {
-      CutSentence cut(e.data, lineEnd);
-      GPGGAParser(e.data + cursor, e.fix);
-    } else if (TypeIs(e.data, cursor, e.length, "ZDA")) {
-      CutSentence cut(e.data, lineEnd);
-      GPZDAParser(e.data + cursor, e.fix);
-      e.state.dateSeen = true;
-    } else if (TypeIs(e.data, cursor, e.length, "RMC")) {
-      CutSentence cut(e.data, lineEnd);
-      GPRMCParser(e.data + cursor, e.fix);
-      e.state.dateSeen = true;
-    } else if (TypeIs(e.data, cursor, e.length, "GSV") && cursor + 9 < lineEnd &&
-               e.data[cursor + 9] == '1') {
-      // A group's first message (of a group of fewer than 10).
-      outcome = CollectGsvGroups(e, cursor);
+    switch (TypeAt(e.data, cursor, e.length)) {
+      case NmeaSentenceType::kGsa:
+        outcome = DecodeGsaChain(e, cursor);
+        break;
+      case NmeaSentenceType::kGga: {
+        CutSentence cut(e.data, lineEnd);
+        GPGGAParser(e.data + cursor, e.fix);
+        break;
+      }
+      case NmeaSentenceType::kZda: {
+        CutSentence cut(e.data, lineEnd);
+        GPZDAParser(e.data + cursor, e.fix);
+        e.state.dateSeen = true;
+        break;
+      }
+      case NmeaSentenceType::kRmc: {
+        CutSentence cut(e.data, lineEnd);
+        GPRMCParser(e.data + cursor, e.fix);
+        e.state.dateSeen = true;
+        break;
+      }
+      case NmeaSentenceType::kGsv:
+        // A group's first message (of a group of fewer than 10).
+        if (cursor + 9 < lineEnd && e.data[cursor + 9] == '1')
+          outcome = CollectGsvGroups(e, cursor);
+        break;
+      case NmeaSentenceType::kOther:
+        break;
     }
     if (outcome != EpochOutcome::kDecoded) return outcome;
     cursor = FindFrom(e.data, cursor + 1, e.end, "$G");
@@ -297,32 +308,74 @@ bool ApplyGalileoRule(FixStatus& status, const SatelliteTable& table,
   return true;
 }
 
-void DecodeEpochStream(std::string_view text, ReceiveBuffer& buffer, FixRecord& fix,
-                       FixStatus& status, SatelliteTable& table, const EpochVisitor& onEpoch) {
-  EpochState state;
-  std::size_t taken = 0;
-  buffer.length = 0;
-  BeginEpochCall(state, table);
-  bool readNeeded = true;
+namespace {
+
+// The monitoring reader's loop over text[taken, size): what has been handed
+// over so far. Without `atEnd` it stops where it would read and fewer than
+// kReadChunkMax bytes are there, so that every read takes what it would take
+// from the whole text.
+void RunEpochStream(EpochStream& s, std::string_view text, std::size_t& taken, bool atEnd,
+                    const EpochVisitor& onEpoch) {
+  ReceiveBuffer& buffer = *s.buffer;
   for (;;) {
-    BeginEpochPass(state, table, status);
-    if (readNeeded && taken < text.size()) {
-      if (buffer.length >= kReceiveBufferFullMark) buffer.length = 0;
-      const std::size_t n = std::min<std::size_t>(kReadChunkMax, text.size() - taken);
-      std::memcpy(buffer.text + buffer.length, text.data() + taken, n);
-      buffer.length += static_cast<int>(n);
-      taken += n;
-      readNeeded = false;
+    // Starting a pass twice in a row (after waiting for text) is one pass.
+    BeginEpochPass(s.state, *s.table, *s.status);
+    const std::size_t available = text.size() - taken;
+    if (s.readNeeded) {
+      if (!atEnd && available < static_cast<std::size_t>(kReadChunkMax)) return;
+      if (available > 0) {
+        if (buffer.length >= kReceiveBufferFullMark) buffer.length = 0;
+        const std::size_t n = std::min<std::size_t>(kReadChunkMax, available);
+        std::memcpy(buffer.text + buffer.length, text.data() + taken, n);
+        buffer.length += static_cast<int>(n);
+        taken += n;
+        s.readNeeded = false;
+      }
     }
-    const StreamStep step = DecodeBufferedEpoch(buffer, fix, status, table, state);
+    const StreamStep step = DecodeBufferedEpoch(buffer, *s.fix, *s.status, *s.table, s.state);
     if (step == StreamStep::kNeedMore || step == StreamStep::kLostStart) {
       // At the end of the text only a blotted GGA is worth another look; what
       // is left otherwise is an unterminated epoch.
-      if (step == StreamStep::kNeedMore && taken >= text.size()) return;
-      readNeeded = true;
+      if (step == StreamStep::kNeedMore && atEnd && taken >= text.size()) return;
+      s.readNeeded = true;
       continue;
     }
-    if (onEpoch) onEpoch(step, state);
-    BeginEpochCall(state, table);
+    if (onEpoch) onEpoch(step, s.state);
+    BeginEpochCall(s.state, *s.table);
   }
+}
+
+}  // namespace
+
+void BeginEpochStream(EpochStream& stream, ReceiveBuffer& buffer, FixRecord& fix, FixStatus& status,
+                      SatelliteTable& table) {
+  stream = EpochStream{};
+  stream.buffer = &buffer;
+  stream.fix = &fix;
+  stream.status = &status;
+  stream.table = &table;
+  buffer.length = 0;
+  BeginEpochCall(stream.state, table);
+}
+
+void FeedEpochStream(EpochStream& stream, std::string_view piece, const EpochVisitor& onEpoch) {
+  // Less than one read's worth is ever left over.
+  stream.unread.erase(0, stream.unreadFrom);
+  stream.unreadFrom = 0;
+  stream.unread.append(piece);
+  RunEpochStream(stream, stream.unread, stream.unreadFrom, false, onEpoch);
+}
+
+void FinishEpochStream(EpochStream& stream, const EpochVisitor& onEpoch) {
+  RunEpochStream(stream, stream.unread, stream.unreadFrom, true, onEpoch);
+  stream.unread.clear();
+  stream.unreadFrom = 0;
+}
+
+void DecodeEpochStream(std::string_view text, ReceiveBuffer& buffer, FixRecord& fix,
+                       FixStatus& status, SatelliteTable& table, const EpochVisitor& onEpoch) {
+  EpochStream stream;
+  BeginEpochStream(stream, buffer, fix, status, table);
+  std::size_t taken = 0;
+  RunEpochStream(stream, text, taken, true, onEpoch);
 }

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "receiver/Nmea.h"
@@ -120,3 +122,24 @@ bool ApplyGalileoRule(FixStatus& status, const SatelliteTable& table,
 using EpochVisitor = std::function<void(StreamStep step, const EpochState& state)>;
 void DecodeEpochStream(std::string_view text, ReceiveBuffer& buffer, FixRecord& fix,
                        FixStatus& status, SatelliteTable& table, const EpochVisitor& onEpoch);
+
+// The same stream handed over in pieces of any size (a file read piece by
+// piece): the epochs, records and steps are those of DecodeEpochStream on
+// the whole text, and no more than one piece and kReadChunkMax bytes are
+// held besides the buffer.
+struct EpochStream {
+  ReceiveBuffer* buffer = nullptr;
+  FixRecord* fix = nullptr;
+  FixStatus* status = nullptr;
+  SatelliteTable* table = nullptr;
+  EpochState state;
+  std::string unread;          // text handed over but not yet taken into the buffer
+  std::size_t unreadFrom = 0;  // unread[0, unreadFrom) is already taken
+  bool readNeeded = true;
+};
+void BeginEpochStream(EpochStream& stream, ReceiveBuffer& buffer, FixRecord& fix, FixStatus& status,
+                      SatelliteTable& table);
+// Decodes every epoch that the text so far completes.
+void FeedEpochStream(EpochStream& stream, std::string_view piece, const EpochVisitor& onEpoch);
+// The end of the text: decodes what the rest of it completes.
+void FinishEpochStream(EpochStream& stream, const EpochVisitor& onEpoch);

@@ -65,14 +65,6 @@ double ReadDegreesMinutes(const Field& f, std::size_t degreeDigits) {
   return ReadDouble(f.sub(degreeDigits, kNmeaFieldMax)) / 60.0 + ReadDouble(f.sub(0, degreeDigits));
 }
 
-bool HasType(const char* sentence, const char (&type)[4]) {
-  if (sentence == nullptr) return false;
-  for (std::size_t i = 0; i < kTypeOffset; ++i) {
-    if (sentence[i] == '\0') return false;
-  }
-  return sentence[3] == type[0] && sentence[4] == type[1] && sentence[5] == type[2];
-}
-
 struct TypeRow {
   char letters[4];
   NmeaSentenceType type;
@@ -85,13 +77,28 @@ constexpr TypeRow kTypeTable[] = {
 
 bool SlotInRange(long long slot, int size) { return slot >= 0 && slot < size; }
 
+bool HasType(const char* sentence, NmeaSentenceType type) { return NmeaTypeOf(sentence) == type; }
+
 }  // namespace
 
-NmeaSentenceType NmeaTypeOf(const char* sentence) {
+NmeaSentenceType NmeaTypeAt(const char* data, std::size_t available) {
+  if (data == nullptr || available < kTypeOffset + 3) return NmeaSentenceType::kOther;
+  const char* const letters = data + kTypeOffset;
   for (const TypeRow& row : kTypeTable) {
-    if (HasType(sentence, row.letters)) return row.type;
+    if (letters[0] == row.letters[0] && letters[1] == row.letters[1] &&
+        letters[2] == row.letters[2])
+      return row.type;
   }
   return NmeaSentenceType::kOther;
+}
+
+NmeaSentenceType NmeaTypeOf(const char* sentence) {
+  if (sentence == nullptr) return NmeaSentenceType::kOther;
+  // A terminator before position 6 ends the sentence before its type.
+  for (std::size_t i = 0; i < kTypeOffset + 3; ++i) {
+    if (sentence[i] == '\0') return NmeaSentenceType::kOther;
+  }
+  return NmeaTypeAt(sentence, kTypeOffset + 3);
 }
 
 int GetNmeaField(const char* text, char (&out)[kNmeaFieldBufferSize], int index) {
@@ -123,7 +130,7 @@ int GPGGAParser(const char* sentence, FixRecord& fix) {
   //        0         1         2 3          4 5 6  7   8   9 10  11
   int hour = 0, minute = 0, second = 0, quality = 0;
   double latitude = 0.0, longitude = 0.0, altitudeMsl = 0.0, geoidSeparation = 0.0;
-  if (HasType(sentence, "GGA") && std::strchr(sentence, '$') != nullptr) {
+  if (HasType(sentence, NmeaSentenceType::kGga) && std::strchr(sentence, '$') != nullptr) {
     const Fields f = SplitFields(sentence, 11);
     if (f[0].present()) {
       hour = ReadInt(f[0].sub(0, 2));
@@ -161,7 +168,7 @@ int GPGSAParser_Status(const char* sentence, FixStatus& status, int firstSlot) {
 
   status.fixMode = 0;
   status.usedCount = firstSlot;
-  if (!HasType(sentence, "GSA")) return -1;
+  if (!HasType(sentence, NmeaSentenceType::kGsa)) return -1;
   const Fields f = SplitFields(sentence, 17);
   if (f[1].present()) status.fixMode = ReadInt(f[1]);
   for (int n = 0; n < kPrnSlotsPerGsa; ++n) {
@@ -186,7 +193,7 @@ int GPGSAParser_Status(const char* sentence, FixStatus& status, int firstSlot) {
 int GPZDAParser(const char* sentence, FixRecord& fix) {
   // $--ZDA,hhmmss.ss,dd,mm,yyyy,zh,zm
   //        0         1  2  3
-  if (!HasType(sentence, "ZDA")) return 0;
+  if (!HasType(sentence, NmeaSentenceType::kZda)) return 0;
   const Fields f = SplitFields(sentence, 4);
   fix.day = f[1].present() ? ReadInt(f[1]) : 0;
   fix.month = f[2].present() ? ReadInt(f[2]) : 0;
@@ -197,7 +204,7 @@ int GPZDAParser(const char* sentence, FixRecord& fix) {
 int GPRMCParser(const char* sentence, FixRecord& fix) {
   // $--RMC,hhmmss.ss,A,ddmm.mm,N,dddmm.mm,E,sog,cog,ddmmyy,...
   //        0         1 2       3 4        5 6   7   8
-  if (!HasType(sentence, "RMC")) return 0;
+  if (!HasType(sentence, NmeaSentenceType::kRmc)) return 0;
   const Fields f = SplitFields(sentence, 9);
   fix.day = 0;
   fix.month = 0;
@@ -225,7 +232,7 @@ int GPGSVParser(const char* sentence, SatelliteTable& table, int& messageCount, 
                                         {2, &SatelliteEntry::azimuth},
                                         {3, &SatelliteEntry::cn0}};
 
-  if (!HasType(sentence, "GSV")) return 0;
+  if (!HasType(sentence, NmeaSentenceType::kGsv)) return 0;
   const Fields f = SplitFields(sentence, kMaxFields);
   if (f[0].present()) messageCount = ReadInt(f[0]);
   const int number = f[1].present() ? ReadInt(f[1]) : 0;

@@ -15,26 +15,26 @@
 
 #include "geo/Geo.h"
 
-inline constexpr std::size_t kNmeaFieldMax = 24;             // characters kept of one field
+inline constexpr std::size_t kNmeaFieldMax = 24;  // characters kept of one field
 inline constexpr std::size_t kNmeaFieldBufferSize = kNmeaFieldMax + 1;  // + terminator
-inline constexpr std::size_t kNmeaWorkingCopySize = 6100;    // text after position 7 that is read
-inline constexpr int kUsedPrnSlots = 32;                     // FixStatus::usedPrn
-inline constexpr int kSatelliteTableSize = 32;               // SatelliteTable entries
+inline constexpr std::size_t kNmeaWorkingCopySize = 6100;  // text after position 7 that is read
+inline constexpr int kUsedPrnSlots = 32;                   // FixStatus::usedPrn
+inline constexpr int kSatelliteTableSize = 32;             // SatelliteTable entries
 inline constexpr int kPrnSlotsPerGsa = 12;
 inline constexpr int kSatellitesPerGsv = 4;
 
 // The receiver's reported position and time. `position` first, so a FixRecord
 // can stand wherever a GeoPoint is expected.
 struct FixRecord {
-  GeoPoint position;  // GGA writes longitude, latitude, altitude (MSL + geoid separation)
-  std::int32_t day = 0;    // UTC date from ZDA/RMC, 0 when unknown
+  GeoPoint position;     // GGA writes longitude, latitude, altitude (MSL + geoid separation)
+  std::int32_t day = 0;  // UTC date from ZDA/RMC, 0 when unknown
   std::int32_t month = 0;
-  std::int32_t year = 0;   // four digits
-  std::int32_t hour = 0;   // UTC time of the GGA sentence
+  std::int32_t year = 0;  // four digits
+  std::int32_t hour = 0;  // UTC time of the GGA sentence
   std::int32_t minute = 0;
   std::int32_t second = 0;  // whole seconds
-  double hdop = 0.0;  // from GGA; an empty field keeps the previous value
-  double vdop = 0.0;  // copied from FixStatus::vdop by the stream readers
+  double hdop = 0.0;        // from GGA; an empty field keeps the previous value
+  double vdop = 0.0;        // copied from FixStatus::vdop by the stream readers
 };
 
 struct FixStatus {
@@ -49,7 +49,7 @@ struct FixStatus {
   std::int32_t usedCount = 0;
   std::int32_t inViewCount = 0;    // set by the stream readers
   std::int32_t minSatellites = 0;  // set by the test procedure
-  double pdop = -1.0;  // -1.0 when the field was empty
+  double pdop = -1.0;              // -1.0 when the field was empty
   double hdop = -1.0;
   double vdop = -1.0;
   std::int32_t maxFixSeconds = 0;  // set by the test procedure
@@ -71,6 +71,10 @@ using SatelliteTable = std::array<SatelliteEntry, kSatelliteTableSize>;
 // dispatch tables.
 enum class NmeaSentenceType { kOther, kGga, kGsa, kGsv, kRmc, kZda };
 NmeaSentenceType NmeaTypeOf(const char* sentence);
+// The same for a sentence inside buffered text: reads data[3..5] only, and
+// only when `available` (bytes from data on) covers them. The characters
+// before the type are not looked at.
+NmeaSentenceType NmeaTypeAt(const char* data, std::size_t available);
 
 // Field `index` (0-based) of `text` into `out`, at most 24 characters. Returns
 // 1, or 0 when the field is empty or missing (or text is null). On 0, `out` is
@@ -99,5 +103,5 @@ int GPRMCParser(const char* sentence, FixRecord& fix);
 // written only when field 0 is present; messageNumber always for a GSV.
 // Satellite i of message m goes to entry firstSlot + 4*(m-1) + i (messages
 // 1..6 only); empty fields keep the entry's value.
-int GPGSVParser(const char* sentence, SatelliteTable& table, int& messageCount,
-                int& messageNumber, int firstSlot);
+int GPGSVParser(const char* sentence, SatelliteTable& table, int& messageCount, int& messageNumber,
+                int firstSlot);

@@ -1,7 +1,5 @@
 #include "receiver/ReceiverLink.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/clock.h"
@@ -9,6 +7,7 @@
 #include "platform/stdio.h"
 #include "receiver/ReceiverProfile.h"
 #include "report/ProgressLog.h"
+#include "text/CText.h"
 
 int ReceiverPort = kInvalidSerialHandle;
 
@@ -17,12 +16,6 @@ namespace {
 constexpr double kMessagePauseSeconds = 0.1;
 constexpr double kAfterOpenSeconds = 1.0;
 constexpr double kAfterInitSeconds = 3.0;
-
-void LogStatusF(const char* format, int value) {
-  char line[128];
-  std::snprintf(line, sizeof line, format, value);
-  LogStatus(line);
-}
 
 const ReceiverProfile& SelectedProfile() {
   static const ReceiverProfile kNone;
@@ -33,6 +26,16 @@ const ReceiverProfile& SelectedProfile() {
 // Steps after the open: line settings, time-outs, purge and the settling wait.
 int ConfigureReceiverPort();
 
+// The commands sent out, time for the receiver to act on them, and its
+// answers dropped (they are not NMEA). Returns 1.
+int SettleAfterCommands(const char* doneMessage) {
+  SerialDrain(ReceiverPort);
+  WaitSeconds(kAfterInitSeconds);
+  SerialPurge(ReceiverPort, kSerialPurgeBoth);
+  LogStatus(doneMessage);
+  return 1;
+}
+
 }  // namespace
 
 int OpenReceiverPort(int comPort) {
@@ -42,7 +45,7 @@ int OpenReceiverPort(int comPort) {
   const int first = comPort != 0 ? comPort : kFirstScannedComPort;
   const int last = comPort != 0 ? comPort : kLastScannedComPort;
   for (int n = first; n <= last; ++n) {
-    LogStatusF("Trying connection to COM port %d... \n", n);
+    LogStatus(FormatC("Trying connection to COM port %d... \n", n).c_str());
     ReceiverPort = SerialOpenCom(n);
     if (ReceiverPort != kInvalidSerialHandle) break;
     LogStatus("Failed\n");
@@ -130,12 +133,7 @@ int InitReceiver(int glonassSatellites) {
     LogStatus("Error during sending INIT commands to receiver.\n");
     return 0;
   }
-  SerialDrain(ReceiverPort);
-  WaitSeconds(kAfterInitSeconds);
-  // The receiver's answers to the commands are not NMEA.
-  SerialPurge(ReceiverPort, kSerialPurgeBoth);
-  LogStatus("Receiver Initialized.\n");
-  return 1;
+  return SettleAfterCommands("Receiver Initialized.\n");
 }
 
 int HotStartReceiver() {
@@ -145,9 +143,5 @@ int HotStartReceiver() {
     LogStatus("HOT Start Failed.\n");
     return 0;
   }
-  SerialDrain(ReceiverPort);
-  WaitSeconds(kAfterInitSeconds);
-  SerialPurge(ReceiverPort, kSerialPurgeBoth);
-  LogStatus("HOT Start Initialized.\n");
-  return 1;
+  return SettleAfterCommands("HOT Start Initialized.\n");
 }

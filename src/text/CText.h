@@ -39,6 +39,12 @@ class ScopedCLocale {
   locale_t previous_;
 };
 
-// printf into a std::string of the exact length, numbers in the C locale.
+// printf into a std::string of the exact length, numbers in the C locale. A
+// format the C library cannot carry out (an encoding error) gives "".
 std::string FormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string VFormatC(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+// The same appended to `out`, for texts built piece by piece and for callers
+// that report that error: false, and `out` as it was.
+bool AppendFormatC(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+bool AppendVFormatC(std::string& out, const char* format, va_list args)
+    __attribute__((format(printf, 2, 0)));

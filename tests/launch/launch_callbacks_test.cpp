@@ -3,6 +3,8 @@
 // will use, and the sinks and abort flag the run panel buttons change.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/GNSS_UI_MENU.h"
@@ -64,6 +66,21 @@ TEST_F(LaunchCallbacks, AbortButtonsSetTheFlagOnCommitOnly) {
     EXPECT_EQ(AbortFlag, 1);
   }
   AbortFlag = 0;
+}
+
+TEST_F(LaunchCallbacks, RunFilesThatCannotBeMadeSayWhyOnStderr) {
+  // A file named LOG stands where the run-log directories go.
+  { std::ofstream("LOG") << "not a directory\n"; }
+  testing::internal::CaptureStderr();
+  CreateRunLogDirectory();
+  WriteFirmwareVersion(RunLogDirectory.c_str(), "QARN,SIM,1\n");
+  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string directory = "LOG/" + RunLogDirectory;
+  EXPECT_NE(err.find("gnss-station: cannot create " + directory + ": "), std::string::npos) << err;
+  EXPECT_NE(err.find("gnss-station: cannot write " + directory + "/Firmware_Version.txt: "),
+            std::string::npos)
+      << err;
+  EXPECT_TRUE(std::filesystem::is_regular_file("LOG")) << "the file in the way stays";
 }
 
 TEST_F(LaunchCallbacks, ExitButtonOfTheBasicTestClosesItsPanelButLetsItRun) {

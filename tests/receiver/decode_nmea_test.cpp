@@ -13,9 +13,10 @@
 
 namespace {
 
-std::vector<std::string> DecodeLines(const std::string& path, int* result) {
+std::vector<std::string> DecodeLines(const std::string& path, int* result,
+                                     std::size_t maxBytes = kDecodeNmeaReadMax) {
   testing::internal::CaptureStdout();
-  *result = RunDecodeNmea(path.c_str());
+  *result = RunDecodeNmea(path.c_str(), maxBytes);
   std::istringstream out(testing::internal::GetCapturedStdout());
   std::vector<std::string> lines;
   for (std::string line; std::getline(out, line);) lines.push_back(line);
@@ -119,6 +120,18 @@ TEST(DecodeNmea, UnreadableFile) {
   EXPECT_TRUE(DecodeLines("/nonexistent/capture.nmea", &result).empty());
   EXPECT_NE(result, 0);
   EXPECT_NE(RunDecodeNmea(STATION_SOURCE_DIR), 0) << "a directory is not a capture";
+}
+
+TEST(DecodeNmea, EndlessInputStopsAtTheBoundWithAMessage) {
+  // A device that never ends is read in pieces up to the bound, then given up.
+  int result = 0;
+  testing::internal::CaptureStderr();
+  const auto lines = DecodeLines("/dev/zero", &result, 10u << 20);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(result, 1);
+  EXPECT_NE(err.find("/dev/zero: stopped after the first 10485760 bytes"), std::string::npos)
+      << err;
 }
 
 TEST(DecodeNmea, SharedCorpus) {

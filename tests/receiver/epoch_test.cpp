@@ -237,6 +237,45 @@ TEST(EpochStream, FullBufferWithoutEpochIsDropped) {
   EXPECT_EQ(r.seconds, (std::vector<int>{1}));
 }
 
+TEST(EpochStream, PiecesOfAnySizeDecodeAsTheWholeText) {
+  // Epochs after junk that fills the buffer to just below its mark (so that
+  // where each read ends decides which epoch the emptying takes), a lost
+  // start, a bad GSV number and an unterminated last epoch.
+  std::string text = std::string(kReceiveBufferFullMark - 10, 'x');
+  for (int i = 0; i < 150; ++i) text += GoodEpoch(i % 60);
+  text += std::string(40000, 'x') + GoodEpoch(1).substr(3);
+  for (int i = 0; i < 150; ++i) text += GoodEpoch(i % 60, i % 2 == 0);
+  text += Gga(7) + GsvMessage("GP", 3, 12, 10, Sats(5, 4)) + GoodEpoch(8) + Gga(9);
+  const StreamResult whole = DecodeStream(text);
+  ASSERT_GT(whole.seconds.size(), 250u);
+
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{13}, std::size_t{5999},
+                                  std::size_t{6000}, std::size_t{6001}, std::size_t{65536}}) {
+    SCOPED_TRACE("pieces of " + std::to_string(piece));
+    StreamResult r;
+    auto buffer = std::make_unique<ReceiveBuffer>();
+    const EpochVisitor onEpoch = [&](StreamStep step, const EpochState& state) {
+      r.steps.push_back(step);
+      r.seconds.push_back(r.fix.second);
+      r.gsaCounts.push_back(state.gsaCount);
+    };
+    EpochStream stream;
+    BeginEpochStream(stream, *buffer, r.fix, r.status, r.table);
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+      FeedEpochStream(stream, std::string_view(text).substr(at, piece), onEpoch);
+      ASSERT_LT(stream.unread.size() - stream.unreadFrom, static_cast<std::size_t>(kReadChunkMax))
+          << "more than one read's worth held back";
+    }
+    FinishEpochStream(stream, onEpoch);
+    EXPECT_EQ(r.steps, whole.steps);
+    EXPECT_EQ(r.seconds, whole.seconds);
+    EXPECT_EQ(r.gsaCounts, whole.gsaCounts);
+    EXPECT_EQ(r.status.usedPrn, whole.status.usedPrn);
+    EXPECT_EQ(r.status.inViewCount, whole.status.inViewCount);
+    EXPECT_EQ(r.fix.day, whole.fix.day);
+  }
+}
+
 TEST(GalileoRule, SpreadOfUsedGalileoCn0) {
   struct Case {
     const char* name;
