@@ -184,8 +184,11 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
   if (!options.actions.empty() || !run.runTest.empty() || run.quitAfterLast) {
     PostDeferredCall(RunActions, &run);
   }
-  const int status = RunUserInterface();
+  int status = RunUserInterface();
   DiscardPanel(MainPanelHandle);
+  // A run whose settings could not be saved did not end well, whatever else
+  // it did (the reason is on stderr).
+  if (status == 0 && ConfigSaveFailed()) status = 1;
   return status;
 }
 
