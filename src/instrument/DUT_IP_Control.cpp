@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "report/HtmlText.h"
 #include "report/ProgressLog.h"
 #include "text/CText.h"
 
@@ -88,7 +89,8 @@ void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog) {
   int entries = 1;
   while (std::strstr(answer, "No error") == nullptr) {
     const std::string line = std::string("DUT INFO ERR:") + answer + "\n";
-    LogProgressHtml(line.c_str(), GetColorHtml("red", line.c_str()), htmlLog);
+    // The entry is the instrument's text: it goes into the HTML log as text.
+    LogProgressHtml(line.c_str(), GetColorHtml("red", EscapeHtmlText(line).c_str()), htmlLog);
     // Silence would otherwise be asked again after every time-out, forever.
     if (answer[0] == '\0') break;
     // So would an instrument that never reports an empty queue.
