@@ -97,6 +97,7 @@ VirtualReceiver::VirtualReceiver(SimulatorModel& model, VirtualReceiverOptions o
 
 VirtualReceiver::~VirtualReceiver() {
   if (listenerId_ != 0) model_.Unsubscribe(listenerId_);
+  if (startListenerId_ != 0) model_.Unsubscribe(startListenerId_);
   ClosePort();
 }
 
@@ -104,8 +105,25 @@ bool VirtualReceiver::Start(QString* error) {
   if (!OpenPort(error)) return false;
   // A change of the simulation time moves the epoch boundaries.
   listenerId_ = model_.Subscribe([this] { ScheduleEpoch(); });
+  startListenerId_ = model_.Subscribe([this] { OnSimulationChange(); });
   ScheduleEpoch();
   return true;
+}
+
+// A simulation starts when the simulator begins to radiate: the faults that
+// count starts (one per test point) act here.
+void VirtualReceiver::OnSimulationChange() {
+  const bool radiating = model_.Radiating();
+  const bool started = radiating && !wasRadiating_;
+  wasRadiating_ = radiating;
+  if (!started) return;
+  noFixThisStart_ = faults_.noFixStarts > 0;
+  if (noFixThisStart_) --faults_.noFixStarts;
+  if (faults_.unplugAtStart) {
+    faults_.unplugAtStart = false;
+    faults_.unplugged = true;
+    Plug(false);
+  }
 }
 
 double VirtualReceiver::LabSeconds() const {
@@ -154,6 +172,7 @@ void VirtualReceiver::Plug(bool plugged) {
 
 void VirtualReceiver::ClearFaults() {
   faults_ = ReceiverFaults{};
+  noFixThisStart_ = false;
   Plug(true);
 }
 
@@ -307,6 +326,11 @@ EpochReport VirtualReceiver::BuildEpoch(double gpsSeconds) {
   }
   for (const auto& t : views)
     if (t.view.used) used.push_back(t.view);
+  // An arranged no-fix simulation: nothing goes into the solution.
+  if (noFixThisStart_) {
+    used.clear();
+    for (auto& t : views) t.view.used = false;
+  }
   const int usedCount = static_cast<int>(used.size());
   e.fixMode = usedCount >= 4 ? 3 : usedCount == 3 ? 2 : 1;
   if (e.fixMode >= 2) hadFix_ = true;
@@ -689,6 +713,11 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   flag("EMULator:RECeiver:FAULt:SILent", &ReceiverFaults::silent, nullptr);
   flag("EMULator:RECeiver:FAULt:UNPLug", &ReceiverFaults::unplugged,
        [](R& r, bool on) { r.Plug(!on); });
+  flag("EMULator:RECeiver:FAULt:UNPLug:STARt", &ReceiverFaults::unplugAtStart, nullptr);
+  integer(
+      "EMULator:RECeiver:FAULt:NOFix", 0, 1000000,
+      [](R& r, long v) { r.Faults().noFixStarts = static_cast<int>(v); },
+      [](R& r) { return static_cast<long>(r.Faults().noFixStarts); });
   // GALSpread <dB>[,ONCE]: the used Galileo satellites' C/N0 differ by this
   // much; with ONCE only until the receiver's next restart.
   t.Add("EMULator:RECeiver:FAULt:GALSpread", With([](ScpiCall& c, R& r) {

@@ -15,6 +15,8 @@
 //   FAULt:GARBage ON|OFF        random bytes between sentences
 //   FAULt:SILent ON|OFF         nothing at all on the port
 //   FAULt:UNPLug ON|OFF         port closed and link removed / back (new device)
+//   FAULt:UNPLug:STARt ON|OFF   unplugged when the next simulation starts (radiating)
+//   FAULt:NOFix n               no fix during the next n simulations started
 //   FAULt:GALSpread dB[,ONCE]   used Galileo C/N0 that far apart (ONCE: until a restart)
 //   FAULt:UNUSable n            n tracked satellites kept out of the solution
 //   FAULt:DATE days             dates reported that many days off
@@ -56,6 +58,10 @@ struct VirtualReceiverOptions {
 };
 
 struct ReceiverFaults {
+  // Counted by simulation starts (a test point each): no fix while the next
+  // noFixStarts simulations run; unplugged at the next start.
+  int noFixStarts = 0;
+  bool unplugAtStart = false;
   bool noDate = false;             // neither ZDA nor RMC
   bool garbage = false;            // random bytes between sentences
   bool silent = false;             // nothing at all on the port
@@ -112,6 +118,7 @@ class VirtualReceiver {
   bool OpenPort(QString* error);
   void ClosePort();
   void Log(const char* direction, const std::string& text) const;
+  void OnSimulationChange();
 
   SimulatorModel& model_;
   const VirtualReceiverOptions startOptions_;
@@ -126,12 +133,15 @@ class VirtualReceiver {
   bool readerWasPresent_ = false;
   ReceiverInputParser parser_;
   int listenerId_ = 0;
+  int startListenerId_ = 0;
   Clock::time_point start_ = Clock::now();
 
   // Navigation state.
   std::optional<double> acquisitionStart_;       // lab seconds since signals were seen
   ResetKind acquisitionKind_ = ResetKind::Cold;  // power-on: nothing known
   bool hadFix_ = false;
+  bool wasRadiating_ = false;    // the simulator radiated at the last change
+  bool noFixThisStart_ = false;  // FAULt:NOFix holds the running simulation
   bool gnssStopped_ = false;
   int lastFixMode_ = 1;
   unsigned systemsEnabled_ = kAllSystems;

@@ -4,6 +4,7 @@
 
 #include "app/GNSS_UI_MENU.h"
 #include "app/LiveReceiverView.h"
+#include "panels/GNSS_UI1_uir.h"
 #include "panels/GNSS_UI_LIVE_uir.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
@@ -41,4 +42,5 @@ void RegisterSystemCallbacks() {
   RegisterCallbacks(kCallbacks, std::size(kCallbacks));
   RegisterPanelContract(kGnssUiMenuContract);
   RegisterPanelContract(kGnssUiLiveContract);
+  RegisterPanelContract(kGnssUi1Contract);
 }

@@ -220,14 +220,11 @@ void SaveConfig() {
                     "CONFIG.INI.bak; not saved",
                     error));
   }
-  if (error == 0) {
-    error = WriteFileAtomically(kConfigFileName, text);
-    if (error != 0) StdErrReason(ErrnoText("cannot save CONFIG.INI", error));
-  }
+  if (error == 0) error = WriteFileAtomically(kConfigFileName, text);
   if (error != 0) {
     SaveFailed = true;
     StdPrintf("Error: Could not save INI file (%d)!\n", 0);
-    StdPrintf("The following error occurred: %s\n", std::strerror(error));
+    StdErrWrite(std::string("The following error occurred: ") + std::strerror(error) + "\n");
     return;
   }
   if (!kept.empty()) {
