@@ -126,6 +126,11 @@ int RunTestVerdict(const std::string& which) {
       else
         verdict = std::max(verdict, code);
     }
+    // A pass whose log could not be written whole is not a clean one.
+    if (verdict == 0 && RunLogIncomplete) {
+      StdErrReason("the run's log files could not all be written (see above); not a clean PASS");
+      verdict = 1;
+    }
     return verdict;
   }
   ActionError("--run takes 000, 001, 011 or seq");

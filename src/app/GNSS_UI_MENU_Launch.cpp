@@ -198,6 +198,7 @@ void CreateRunLogDirectory() {
   localtime_r(&now, &local);
   char time[kRunLogTimeSize];
   std::strftime(time, sizeof time, "%Y-%m-%d_%H.%M.%S", &local);
+  RunLogIncomplete = false;
   std::string name = std::string("KELMAR_LOGS_") + time;
   if (name.size() > kRunLogDirectoryMax) name.resize(kRunLogDirectoryMax);
   RunLogDirectory = name;
@@ -205,6 +206,7 @@ void CreateRunLogDirectory() {
   // be created. The reason goes beside, on stderr.
   if (const int error = MakeDirectories("LOG"); error != 0) {
     StdErrReason(ErrnoText("cannot create LOG/" + RunLogDirectory, error));
+    RunLogIncomplete = true;
     return;
   }
   // A name already taken (a launch earlier in the same second, or another
@@ -217,6 +219,7 @@ void CreateRunLogDirectory() {
     if (::mkdir(path.c_str(), 0777) == 0) return;
     if (errno != EEXIST) {
       StdErrReason(ErrnoText("cannot create " + path, errno));
+      RunLogIncomplete = true;
       return;
     }
   }
@@ -227,8 +230,10 @@ void CreateRunLogDirectory() {
 void WriteFirmwareVersion(const char* directory, const char* text) {
   std::string path = std::string("LOG/") + directory + "/Firmware_Version.txt";
   ReplaceChar(path.data(), ':', '.');
-  if (const int error = WriteFileAtomically(path, text); error != 0)
+  if (const int error = WriteFileAtomically(path, text); error != 0) {
     StdErrReason(ErrnoText("cannot write " + path, error));
+    RunLogIncomplete = true;
+  }
 }
 
 #define LAUNCH_CALLBACK(name, launch)              \
