@@ -170,6 +170,14 @@ void VirtualReceiver::Plug(bool plugged) {
   if (!OpenPort(&error)) Log("--", "cannot plug the port in again: " + error.toStdString());
 }
 
+bool ShareSelects(long long index, double percent) {
+  if (!(percent > 0.0) || index < 0) return false;
+  const auto share = [percent](long long n) {
+    return static_cast<long long>(std::floor(static_cast<double>(n) * percent / 100.0));
+  };
+  return share(index + 1) > share(index);
+}
+
 void VirtualReceiver::ClearFaults() {
   faults_ = ReceiverFaults{};
   noFixThisStart_ = false;
@@ -244,7 +252,17 @@ void VirtualReceiver::OnEpoch() {
   // receiver sends into a closed port is lost.
   if (!ReaderPresent()) return;
   readNotifier_->setEnabled(true);
-  if (!faults_.silent) Emit(epoch);
+  if (faults_.silent) return;
+  // A receiver reports an instant a little after it: the bytes leave later,
+  // the stamp stays the instant's.
+  const double delay = options_.latencySeconds * model_.TimeScale();
+  if (delay <= 0.0) {
+    Emit(epoch);
+    return;
+  }
+  QTimer::singleShot(static_cast<int>(std::lround(delay * 1000.0)), &epochTimer_, [this, epoch] {
+    if (pty_.IsOpen() && !faults_.silent && ReaderPresent()) Emit(epoch);
+  });
 }
 
 bool VirtualReceiver::ReaderPresent() {
@@ -310,11 +328,16 @@ EpochReport VirtualReceiver::BuildEpoch(double gpsSeconds) {
   } else if (!acquisitionStart_) {
     acquisitionStart_ = now;
   }
-  const bool acquired = inSky && now - *acquisitionStart_ >= RequiredTtff();
+  // An arranged loss takes this epoch's fix and nothing else.
+  const bool acquired = inSky && now - *acquisitionStart_ >= RequiredTtff() &&
+                        !ShareSelects(epochCount_, faults_.lossPercent);
 
   // Satellites in the solution: usable signal, minus those arranged unusable.
   std::vector<SatelliteView> used;
   int unusableLeft = faults_.unusable;
+  // Degraded epochs are picked half a cycle after the lost ones.
+  if (ShareSelects(epochCount_ + 5, faults_.degradedPercent))
+    unusableLeft += faults_.degradedSatellites;
   std::vector<TrackedSatellite> views = seen;
   for (auto it = views.rbegin(); it != views.rend(); ++it) {
     if (!acquired || it->view.cn0 < kUseCn0) continue;
@@ -387,7 +410,8 @@ EpochReport VirtualReceiver::BuildEpoch(double gpsSeconds) {
   errorUp_ = std::clamp(errorUp_, -bound, bound);
   const GeographicLib::LocalCartesian local(truth.latitude, truth.longitude, truth.altitude);
   double lat = 0.0, lon = 0.0, h = 0.0;
-  local.Reverse(errorEast_, errorNorth_, errorUp_, lat, lon, h);
+  local.Reverse(errorEast_ + faults_.offsetEast, errorNorth_ + faults_.offsetNorth,
+                errorUp_ + faults_.offsetUp, lat, lon, h);
   e.latitude = lat;
   e.longitude = lon;
   e.geoidSeparation = GeoidSeparation(lat, lon);
@@ -604,6 +628,10 @@ class VirtualReceiverModule : public EmuModule {
     parser.addOption({"hot-ttff", "Seconds from a hot start to the fix (default 3).", "s", "3"});
     parser.addOption(
         {"baud", "Line speed the receiver's output is paced at (default 9600).", "bd", "9600"});
+    parser.addOption({"latency",
+                      "Seconds from the instant an epoch describes (its UTC stamp) to its "
+                      "first byte on the port (default 0).",
+                      "s", "0"});
   }
 
   void RegisterCommands(ScpiInstrument& instrument) override;
@@ -631,6 +659,7 @@ class VirtualReceiverModule : public EmuModule {
     o.coldTtffSeconds = number("ttff", 0, 86400);
     o.hotTtffSeconds = number("hot-ttff", 0, 86400);
     o.baud = static_cast<int>(number("baud", 300, 4000000));
+    o.latencySeconds = number("latency", 0, 60);
     o.log = context.logTranscript;
     if (!ok) return false;
     receiver_ = std::make_unique<VirtualReceiver>(context.model, o);
@@ -702,6 +731,7 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
   real("EMULator:RECeiver:TTFF[:COLD]", 0, 86400, &VirtualReceiverOptions::coldTtffSeconds);
   real("EMULator:RECeiver:TTFF:HOT", 0, 86400, &VirtualReceiverOptions::hotTtffSeconds);
   real("EMULator:RECeiver:NOISe", 0, 100000, &VirtualReceiverOptions::noiseMetres);
+  real("EMULator:RECeiver:LATency", 0, 60, &VirtualReceiverOptions::latencySeconds);
   integer(
       "EMULator:RECeiver:RATE", 1, 10,
       [](R& r, long v) { r.Options().rateHz = static_cast<int>(v); },
@@ -750,6 +780,45 @@ void VirtualReceiverModule::RegisterCommands(ScpiInstrument& instrument) {
       "EMULator:RECeiver:FAULt:GSVLength", 0, 99,
       [](R& r, long v) { r.Faults().gsvMessages = static_cast<int>(v); },
       [](R& r) { return static_cast<long>(r.Faults().gsvMessages); });
+  // During a drive: lost fixes, degraded fixes, a steady position error.
+  t.Add("EMULator:RECeiver:FAULt:LOSS", With([](ScpiCall& c, R& r) {
+          if (auto v = c.NumberIn(0, 0.0, 100.0)) r.Faults().lossPercent = *v;
+        }));
+  t.Add("EMULator:RECeiver:FAULt:LOSS?",
+        With([](ScpiCall& c, R& r) { c.Reply(Format("%g", r.Faults().lossPercent)); }));
+  t.Add("EMULator:RECeiver:FAULt:DEGRade", With([](ScpiCall& c, R& r) {
+          if (!c.AtMost(2)) return;
+          auto percent = c.NumberIn(0, 0.0, 100.0);
+          if (!percent) return;
+          long satellites = 2;
+          if (c.ParamCount() == 2) {
+            auto n = c.IntegerIn(1, 1, kSlotCapacity);
+            if (!n) return;
+            satellites = *n;
+          }
+          r.Faults().degradedPercent = *percent;
+          r.Faults().degradedSatellites = static_cast<int>(satellites);
+        }));
+  t.Add("EMULator:RECeiver:FAULt:DEGRade?", With([](ScpiCall& c, R& r) {
+          c.Reply(Format("%g,%d", r.Faults().degradedPercent, r.Faults().degradedSatellites));
+        }));
+  t.Add("EMULator:RECeiver:FAULt:OFFSet", With([](ScpiCall& c, R& r) {
+          if (!c.AtMost(3)) return;
+          double metres[3] = {0, 0, 0};
+          for (std::size_t i = 0; i < 3; ++i) {
+            if (i == 2 && c.ParamCount() < 3) break;
+            auto v = c.NumberIn(i, -100000.0, 100000.0);
+            if (!v) return;
+            metres[i] = *v;
+          }
+          r.Faults().offsetEast = metres[0];
+          r.Faults().offsetNorth = metres[1];
+          r.Faults().offsetUp = metres[2];
+        }));
+  t.Add("EMULator:RECeiver:FAULt:OFFSet?", With([](ScpiCall& c, R& r) {
+          const ReceiverFaults& f = r.Faults();
+          c.Reply(Format("%g,%g,%g", f.offsetEast, f.offsetNorth, f.offsetUp));
+        }));
   t.Add("EMULator:RECeiver:FAULt:CLEar", With([](ScpiCall&, R& r) { r.ClearFaults(); }));
 }
 

@@ -4,7 +4,8 @@
 // systems), and plays the faults that EMULator:RECeiver: commands arrange.
 //
 // Options: --com-dir DIR (else $GNSS_COM_DIR, else ./COM), --com N (3),
-// --rate HZ (1), --noise M (3), --ttff S (30), --hot-ttff S (3), --baud (9600).
+// --rate HZ (1), --noise M (3), --ttff S (30), --hot-ttff S (3), --baud (9600),
+// --latency S (0: an epoch's bytes leave at the instant it describes).
 // Times are lab seconds: GNSS_TIME_SCALE shortens them like every other.
 //
 // SCPI (EMULator:RECeiver:...), each setting also as a query:
@@ -21,6 +22,10 @@
 //   FAULt:UNUSable n            n tracked satellites kept out of the solution
 //   FAULt:DATE days             dates reported that many days off
 //   FAULt:GSVLength n           the first GSV group claims n messages
+//   FAULt:LOSS percent          that share of the epochs without a fix
+//   FAULt:DEGRade percent[,n]   that share with n (2) fewer satellites in the solution
+//   FAULt:OFFSet e,n[,u]        positions that many metres east, north, up of the truth
+//   LATency s                   from the instant an epoch describes to its first byte
 //   FAULt:CLEar                 all off and plugged in
 // EMULator:RESet clears the faults and takes the settings and the receiver's
 // configuration (sentence rates, systems) back to those it started with.
@@ -54,6 +59,7 @@ struct VirtualReceiverOptions {
   double coldTtffSeconds = 30.0;  // time to first fix after a cold start (lab seconds)
   double hotTtffSeconds = 3.0;    // after a hot start or a short loss of signal
   int baud = 9600;                // line speed the output is paced at
+  double latencySeconds = 0.0;    // truth instant to the epoch's first byte (lab seconds)
   bool log = false;               // received bytes and events to standard output
 };
 
@@ -71,7 +77,17 @@ struct ReceiverFaults {
   int unusable = 0;                // tracked satellites kept out of the solution
   int dateOffsetDays = 0;          // reported dates are off by this many days
   int gsvMessages = 0;             // the first GSV group claims this many messages (0: as needed)
+  // During a drive: shares of the epochs (percent, spread evenly) without a
+  // fix, and with satellites kept out of the solution; a steady position error.
+  double lossPercent = 0;
+  double degradedPercent = 0;
+  int degradedSatellites = 2;
+  double offsetEast = 0, offsetNorth = 0, offsetUp = 0;  // metres
 };
+
+// Whether epoch `index` is one of the `percent` share that a fault picks:
+// spread evenly, so 30 % is 3 epochs in every 10.
+bool ShareSelects(long long index, double percent);
 
 class VirtualReceiver {
  public:

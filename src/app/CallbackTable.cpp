@@ -5,6 +5,7 @@
 #include "app/GNSS_UI_MENU.h"
 #include "app/LiveReceiverView.h"
 #include "panels/GNSS_UI1_uir.h"
+#include "panels/GNSS_UI_AUTOHO_uir.h"
 #include "panels/GNSS_UI_LIVE_uir.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
@@ -43,4 +44,5 @@ void RegisterSystemCallbacks() {
   RegisterPanelContract(kGnssUiMenuContract);
   RegisterPanelContract(kGnssUiLiveContract);
   RegisterPanelContract(kGnssUi1Contract);
+  RegisterPanelContract(kGnssUiAutohoContract);
 }

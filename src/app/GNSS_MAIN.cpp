@@ -6,12 +6,14 @@
 #include <algorithm>
 
 #include "app/GNSS_UI_MENU.h"
+#include "app/JUnit.h"
 #include "geo/Geo.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
+#include "report/Results.h"
 #include "state/StationState.h"
 
 namespace {
@@ -194,14 +196,21 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
   // A run whose settings could not be saved did not end well, whatever else
   // it did (the reason is on stderr).
   if (status == 0 && ConfigSaveFailed()) status = 1;
+  // A JUnit file that cannot be written must not let CI read a pass.
+  if (!options.junitFile.empty() &&
+      WriteJUnitFile(options.junitFile, CurrentResults(), options.runTest, status) != 0 &&
+      status == 0)
+    status = kExitUsage;
   return status;
 }
 
 // ---- Command line ---------------------------------------------------------------
 
 const char* StationUsage() {
-  return "usage: gnss-station [--headless] [--workdir DIR] [--do ACTION]... [--run TEST]\n"
+  return "usage: gnss-station [--headless] [--workdir DIR] [--do ACTION]... [--run TEST "
+         "[--junit FILE]]\n"
          "       gnss-station --decode-nmea FILE\n"
+         "       gnss-station --compare RUN_A RUN_B [--tolerance NAME=VALUE,...]\n"
          "ACTION is one of:\n"
          "  set CONTROL=VALUE   give a control a value as if typed (no event)\n"
          "  press CONTROL       commit the control and run its callback\n"
@@ -209,6 +218,10 @@ const char* StationUsage() {
          "  quit                press MAIN_QUIT\n"
          "--run TEST (000, 001, 011 or seq) presses that launch button after the actions,\n"
          "waits for the test and exits 0 on PASS, 1 on another verdict, 2 without one.\n"
+         "--junit FILE writes the verdicts of --run as JUnit XML (a JUnit file that cannot be\n"
+         "written turns a pass into exit code 2).\n"
+         "--compare prints the statistics of two run-log directories side by side; with\n"
+         "--tolerance (e.g. cep95=2,ttff95=5) it exits 1 when B is worse than A by more.\n"
          "A headless start (--headless, or no display) quits after the last action.\n";
 }
 
@@ -276,10 +289,26 @@ bool ParseStationArguments(int argc, char* argv[], StationOptions* options, std:
       }
     } else if (arg == "--decode-nmea") {
       if (!value(&options->decodeNmeaFile)) return false;
+    } else if (arg == "--junit") {
+      if (!value(&options->junitFile)) return false;
+    } else if (arg == "--compare") {
+      std::string a, b;
+      if (!value(&a) || !value(&b)) return false;
+      options->compareRuns = {a, b};
+    } else if (arg == "--tolerance") {
+      if (!value(&options->tolerances)) return false;
     } else {
       *error = "unknown option \"" + arg + "\"";
       return false;
     }
+  }
+  if (!options->junitFile.empty() && options->runTest.empty()) {
+    *error = "--junit goes with --run";
+    return false;
+  }
+  if (!options->tolerances.empty() && options->compareRuns.empty()) {
+    *error = "--tolerance goes with --compare";
+    return false;
   }
   return true;
 }

@@ -18,8 +18,11 @@ struct StationOptions {
   bool help = false;
   std::string workdir;
   std::vector<StationAction> actions;
-  std::string runTest;         // --run 000|001|011|seq
-  std::string decodeNmeaFile;  // --decode-nmea FILE
+  std::string runTest;                   // --run 000|001|011|seq
+  std::string decodeNmeaFile;            // --decode-nmea FILE
+  std::string junitFile;                 // --junit FILE (with --run)
+  std::vector<std::string> compareRuns;  // --compare RUN_A RUN_B
+  std::string tolerances;                // --tolerance NAME=VALUE,... (with --compare)
 };
 
 // Exit code of a front-end usage error: bad option, unknown control or action.

@@ -19,7 +19,9 @@
 #include "platform/ui.h"
 #include "platform/visa.h"
 #include "procedures/X47_GNSS.h"
+#include "receiver/ReceiverProfile.h"
 #include "report/ProgressLog.h"
+#include "report/Results.h"
 #include "state/StationState.h"
 
 namespace {
@@ -180,6 +182,9 @@ int RunLaunch(const Launch& launch) {
     StdWrite("\n");
   }
   WriteFirmwareVersion(RunLogDirectory.c_str(), identification);
+  int comPort = 0;
+  GetCtrlVal(MainPanelHandle, MAIN_COMPORT, &comPort);
+  ResultsBeginRun(identification, SelectedReceiverType, comPort);
   if (launch.copiesLevelOffset) {
     GetCtrlVal(MainPanelHandle, MAIN_LEVEL_OFFSET, &LevelOffset);
     if (LevelOffset.size() > kLevelOffsetMax) LevelOffset.resize(kLevelOffsetMax);

@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "app/Compare.h"
 #include "app/DecodeNmea.h"
 #include "app/GNSS_MAIN.h"
 #include "platform/files.h"
@@ -29,7 +31,15 @@ int main(int argc, char* argv[]) {
     StdErrReason(ErrnoText("cannot enter --workdir " + options.workdir, errno));
     return kExitUsage;
   }
-  // Decoding a log needs no user interface.
+  // Decoding a log and comparing runs need no user interface.
   if (!options.decodeNmeaFile.empty()) return RunDecodeNmea(options.decodeNmeaFile.c_str());
+  if (!options.compareRuns.empty()) {
+    std::vector<CompareTolerance> tolerances;
+    if (!options.tolerances.empty() && !ParseTolerances(options.tolerances, &tolerances, &error)) {
+      std::fprintf(stderr, "gnss-station: %s\n", error.c_str());
+      return kExitUsage;
+    }
+    return RunCompare(options.compareRuns[0], options.compareRuns[1], tolerances);
+  }
   return StationMain(argc, argv, options);
 }

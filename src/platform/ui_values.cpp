@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTextCursor>
+#include <QTimer>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -103,15 +104,34 @@ QString FormatReal(double value) { return QString::number(value, 'g', 15); }
 
 std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
+// A growing log follows its end until the operator scrolls away from it, and
+// again once they scroll back to the end. (Comparing the bar's value with its
+// maximum at each append is not enough: the range grows after the layout,
+// which a hidden or busy window does later.)
+constexpr const char* kHeldByOperator = "stationHeldByOperator";
+
+void FollowEndUnlessHeld(QPlainTextEdit* box) {
+  if (box->property("stationFollowWatched").toBool()) return;
+  box->setProperty("stationFollowWatched", true);
+  QScrollBar* bar = box->verticalScrollBar();
+  QObject::connect(bar, &QAbstractSlider::actionTriggered, box, [box, bar](int) {
+    // The action has not moved the bar yet: judge where it ends up.
+    QTimer::singleShot(
+        0, box, [box, bar] { box->setProperty(kHeldByOperator, bar->value() < bar->maximum()); });
+  });
+}
+
 // A text box's contents change without the operator: not an edit to commit.
 void AppendToTextBox(QPlainTextEdit* box, const QString& text) {
-  QScrollBar* bar = box->verticalScrollBar();
-  const bool atEnd = bar->value() == bar->maximum();
+  FollowEndUnlessHeld(box);
   QTextCursor cursor(box->document());
   cursor.movePosition(QTextCursor::End);
   cursor.insertText(text);
   box->document()->setModified(false);
-  if (atEnd) bar->setValue(bar->maximum());
+  if (!box->property(kHeldByOperator).toBool()) {
+    QScrollBar* bar = box->verticalScrollBar();
+    bar->setValue(bar->maximum());
+  }
 }
 
 int GetText(QWidget* w, QString* out) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "geo/Geo.h"
 #include "instrument/DUT_IP_Control.h"
@@ -19,10 +20,13 @@
 #include "platform/visa.h"
 #include "procedures/X47_GNSS.h"
 #include "procedures/X47_GNSS_BasicDisplays.h"
+#include "procedures/X47_GNSS_Results.h"
 #include "receiver/FixAcquisition.h"
 #include "receiver/Nmea.h"
+#include "receiver/ReceiverCapture.h"
 #include "receiver/ReceiverLink.h"
 #include "report/ProgressLog.h"
+#include "report/Results.h"
 #include "report/RunProgress.h"
 #include "state/StationState.h"
 #include "text/CText.h"
@@ -145,6 +149,25 @@ struct RunCounts {
   double previous3d = 0.0;
 };
 
+std::vector<ResultsField> BasicResultsSettings(const BasicTestSettings& s) {
+  return {NumberField("iterations", s.iterations),
+          NumberField("gps_satellites", s.gpsCount),
+          NumberField("p_code", s.pCode),
+          NumberField("galileo_satellites", s.galileoCount),
+          NumberField("glonass_satellites", s.glonassCount),
+          NumberField("min_satellites", s.minSatellites),
+          TextField("gps_svids", s.gpsSvids),
+          TextField("galileo_svids", s.galileoSvids),
+          TextField("glonass_svids", s.glonassSvids),
+          NumberField("max_fix_time_s", s.maxFixTime),
+          NumberField("ref_latitude_deg", s.refLatitude),
+          NumberField("ref_longitude_deg", s.refLongitude),
+          NumberField("ref_altitude_m", s.refAltitude),
+          NumberField("radius_m", s.radius),
+          NumberField("time_offset_s", s.timeOffset),
+          TextField("level_offset", LevelOffset)};
+}
+
 void CountFailure(RunCounts& counts, const char* resultFormat) {
   counts.failed += 1;
   SetResult(FormatC(resultFormat, counts.failed), VAL_RED);
@@ -163,6 +186,9 @@ void RunPoint(int point, BasicTestSettings& settings, GeoPoint& reference, int r
   GeoPoint simulated;
   RandomPointInRadius(reference, radiusMetres, simulated);
   DrawSimulatedPoint(simulated, radiusMetres);
+  BasicPointResult record;
+  record.point = point;
+  record.truth = ResultsPositionOf(simulated);
 
   SetUpScenario(settings, simulated);
 
@@ -174,6 +200,8 @@ void RunPoint(int point, BasicTestSettings& settings, GeoPoint& reference, int r
     Log(FormatC("ERROR: Could not initialize receiver (%d)!\n", counts.failed),
         FormatC("<font color='red'>ERROR: Could not initialize receiver (%d)!</font><br>\n",
                 counts.failed));
+    record.reason = "receiver_init_failed";
+    ResultsAddBasicPoint(record);
     return;
   }
 
@@ -189,6 +217,8 @@ void RunPoint(int point, BasicTestSettings& settings, GeoPoint& reference, int r
   // wait that returns before any epoch (an abort, a failed read) has no fix.
   status.fixMode = 0;
   const double t1 = WaitForFix(status, table, fix, AbortFlag);
+  record.firstWait = t1;
+  if (status.fixMode == 3) record.fix = ResultsFixOf(fix, status, table);
   // A 3D fix that came only in the last second of the allowed time (or never
   // reached the required satellites) is no usable fix either.
   if (status.fixMode != 3 || t1 >= settings.maxFixTime - kLateFixMarginSeconds) {
@@ -199,10 +229,13 @@ void RunPoint(int point, BasicTestSettings& settings, GeoPoint& reference, int r
     CountFailure(counts, "!FIX:%d");
     Log(FormatC("ERROR: Could not get FIX (%d)!\n", counts.failed),
         FormatC("<font color='red'>ERROR: Could not get FIX (%d)!</font><br>\n", counts.failed));
+    record.reason = status.fixMode == 3 ? "late_3d_fix" : "no_3d_fix";
+    ResultsAddBasicPoint(record);
     return;
   }
 
   LogColoured(FormatC("Got a 3D fix in: %f seconds\n", t1), kGreen);
+  record.timeToFix = t1;
   Log("Giving time for receiver to stabilize (8s)...\n",
       "Giving time for receiver to stabilize (8s)...<br>\n");
   WaitSeconds(kSettleSeconds);
@@ -216,6 +249,8 @@ void RunPoint(int point, BasicTestSettings& settings, GeoPoint& reference, int r
                 kRed);
     CountFailure(counts, "!FIX%d");
     LogColoured(FormatC("ERROR: Could not get FIX (%d)!\n", counts.failed), kRed);
+    record.reason = "sample_timeout";
+    ResultsAddBasicPoint(record);
     return;
   }
 
@@ -239,6 +274,10 @@ void RunPoint(int point, BasicTestSettings& settings, GeoPoint& reference, int r
   FlushHtmlLog();
 
   DrawPointError(fix.position, simulated);
+  record.outcome = ResultsOutcome::kSampled;
+  record.fix = ResultsFixOf(fix, status, table);
+  record.errors = ResultsErrorsOf(fix.position, simulated, e2, e3);
+  ResultsAddBasicPoint(record);
 
   counts.sampled += 1;
   const int k = counts.sampled;
@@ -307,7 +346,12 @@ void CloseRun(const RunCounts& counts) {
   FlushHtmlLog();
 
   CloseReceiverPort();
+  EndNmeaCapture();
   CloseHtmlLog();
+  ResultsEndTest(
+      result,
+      {NumberField("average_2d_m", counts.average2d), NumberField("average_3d_m", counts.average3d),
+       NumberField("failed_points", counts.failed), NumberField("sampled_points", counts.sampled)});
 
   static const char kCompleted[] = "Basic Localization test completed!\n";
   if (RunPanelHandle != 0) LogProgress(kCompleted, nullptr);
@@ -354,6 +398,9 @@ void RunBasicTest() {
   }
 
   BasicTestSettings settings = ReadBasicTestSettings();
+  ResultsBeginTest("000", "Basic Localization", ResultsTestKind::kBasic,
+                   BasicResultsSettings(settings));
+  BeginTestCapture("000");
   RunCounts counts;
   InitBasicDisplays();
   const int radiusMetres = static_cast<int>(std::clamp(std::trunc(settings.radius), 0.0, 2.0e9));

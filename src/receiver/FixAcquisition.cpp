@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/stdio.h"
+#include "receiver/ReceiverCapture.h"
 #include "receiver/ReceiverLink.h"
 #include "report/ProgressLog.h"
 
@@ -19,7 +20,6 @@ constexpr double kFinishPauseSeconds = 0.01;
 constexpr double kMonitorGiveUpSeconds = 10.0;
 constexpr double kMonitorLateSeconds = 9.0;
 
-const char kGalileoHotStartMessage[] = "GAL C/No differ by more than 4 dB --> HOT START!\n";
 const char kMonitorTimeoutMessage[] =
     "Error: Receiver read timeout! Maybe not all required messages are enabled?\n";
 
@@ -34,6 +34,7 @@ bool ReadIntoBuffer(ReceiveBuffer& buffer) {
     StdPrintf("ReadFile failed with error no %d.\n", SerialLastError());
     return false;
   }
+  CaptureReceiverBytes(buffer.text + buffer.length, n);
   buffer.length += static_cast<int>(n);
   return true;
 }
@@ -42,6 +43,14 @@ void ReportMissingLineEnd() { StdWrite("MUST NOT HAPPEN!"); }
 void ReportGsvNumber() { StdWrite("Warning 5!!"); }
 
 }  // namespace
+
+const char kGalileoHotStartMessage[] = "GAL C/No differ by more than 4 dB --> HOT START!\n";
+
+void HotStartAfterGalileoSpread(ReceiveBuffer& buffer) {
+  HotStartReceiver();
+  SerialPurge(ReceiverPort, kSerialPurgeReceive);
+  buffer.length = 0;
+}
 
 double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix, const int& abortFlag) {
   double t0 = Timer();
@@ -109,7 +118,7 @@ double WaitForFix(FixStatus& status, SatelliteTable& table, FixRecord& fix, cons
 }
 
 int ReadNextFix(SatelliteTable& table, FixStatus& status, int* inViewCount, FixRecord& fix,
-                ReceiveBuffer& buffer, const int& abortFlag) {
+                ReceiveBuffer& buffer, const int& abortFlag, GalileoSpreadRule galileoRule) {
   EpochState state;
   BeginEpochCall(state, table);
   if (inViewCount) *inViewCount = -1;
@@ -136,13 +145,12 @@ int ReadNextFix(SatelliteTable& table, FixStatus& status, int* inViewCount, FixR
       }
       if (step == StreamStep::kDecodedMissingLineEnd) ReportMissingLineEnd();
       epochDone = true;
-      const bool hotStarted = ApplyGalileoRule(status, table, [&] {
-        LogStatus(kGalileoHotStartMessage);
-        HotStartReceiver();
-        start = CalendarTime();
-        SerialPurge(ReceiverPort, kSerialPurgeReceive);
-        buffer.length = 0;
-      });
+      const bool hotStarted =
+          galileoRule == GalileoSpreadRule::kHotStart && ApplyGalileoRule(status, table, [&] {
+            LogStatus(kGalileoHotStartMessage);
+            HotStartAfterGalileoSpread(buffer);
+            start = CalendarTime();
+          });
       if (!hotStarted) WaitSeconds(kAfterEpochSeconds);
     }
     if (epochDone) break;

@@ -416,6 +416,37 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(e.Quality(), 0);
                     }
                   }},
+        // Shares of the epochs, spread evenly: every other one here.
+        FaultCase{"half_the_fixes_lost", "EMUL:REC:FAUL:LOSS 50",
+                  [](const auto&, const auto& after, const auto&) {
+                    int lost = 0;
+                    for (size_t i = 0; i < after.size(); ++i) {
+                      lost += after[i].Quality() == 0;
+                      if (i > 0) EXPECT_NE(after[i].Quality() == 0, after[i - 1].Quality() == 0);
+                    }
+                    EXPECT_EQ(lost, 2);
+                  }},
+        FaultCase{"half_the_fixes_degraded", "EMUL:REC:FAUL:DEGR 50,2",
+                  [](const auto&, const auto& after, const auto&) {
+                    int degraded = 0;
+                    for (const Epoch& e : after) {
+                      const size_t used = UsedPrns(e).size();
+                      EXPECT_TRUE(used == kGps + kGalileo + kGlonass ||
+                                  used == kGps + kGalileo + kGlonass - 2)
+                          << used;
+                      degraded += used == kGps + kGalileo + kGlonass - 2;
+                      EXPECT_EQ(GsaMode(e), 3);
+                    }
+                    EXPECT_EQ(degraded, 2);
+                  }},
+        FaultCase{"hundred_metres_north", "EMUL:REC:FAUL:OFFS 0,100",
+                  [](const auto&, const auto& after, const auto&) {
+                    for (const Epoch& e : after) {
+                      const auto& g = e.Gga().fields;
+                      const double north = (vrx::Degrees(g[1], g[2], 2) - kLat) * 111195.0;
+                      EXPECT_NEAR(north, 100.0, kNoise + 1.0) << e.Gga().text;
+                    }
+                  }},
         FaultCase{"date_1024_weeks_back", "EMUL:REC:FAUL:DATE -7168",
                   [](const auto& before, const auto& after, const auto&) {
                     const long today = ZdaDay(before.back());
@@ -445,6 +476,20 @@ INSTANTIATE_TEST_SUITE_P(
               }
             }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An epoch leaves the receiver the set latency after the instant it
+// describes and keeps that instant's stamp: after the setting nothing
+// arrives for that long, then the epochs go on in order.
+TEST_F(ReceiverTest, LatencyDelaysEpochsAndKeepsTheirInstants) {
+  ASSERT_TRUE(WaitForFix());
+  lab_->scpi->Run({"EMUL:REC:LAT 20"});  // 1 s at this scale
+  EXPECT_EQ(lab_->scpi->Query("EMUL:REC:LAT?"), "20");
+  port_->Drain(0.1);  // the epoch on the line when the setting came
+  EXPECT_EQ(port_->ReadFor(0.3).find("GGA"), std::string::npos);
+  const std::vector<Epoch> later = port_->Epochs(4, kWaitSeconds);
+  ASSERT_EQ(later.size(), 4u);
+  for (size_t i = 1; i < later.size(); ++i) EXPECT_GT(later[i].Time(), later[i - 1].Time());
+}
 
 TEST_F(ReceiverTest, SilentReceiverSendsNothingUntilTheFaultEnds) {
   ASSERT_TRUE(WaitForFix());
