@@ -84,6 +84,9 @@ TEST_P(FaultsE2E, RunEndsSaysWhatFailedAndKeepsItsFilesWhole) {
   SCOPED_TRACE(run.out + "\n--- stderr ---\n" + run.err);
   EXPECT_EQ(run.exitCode, c.exitCode);
   EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << c.said;
+  // A pass whose files could not all be written says it is not a clean one.
+  if (c.exitCode == 1 && run.err.find("Localization: PASS") != std::string::npos)
+    EXPECT_NE(run.err.find("not a clean PASS"), std::string::npos);
   EXPECT_LT(seconds, 120.0) << "beyond the stated time-outs";
   if (!c.logged.empty()) {
     const fs::path dir = lab.RunLog();
@@ -150,7 +153,28 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   2,
                   "gnss-station: cannot create LOG/KELMAR_LOGS_",
-                  ""}),
+                  ""},
+        // A file-size limit stands for a full disk: the HTML log and the
+        // pictures are cut short, and the pass is not a clean one.
+        FaultCase{"disk_full",
+                  {},
+                  nullptr,
+                  nullptr,
+                  "ulimit -f 4;",
+                  1,
+                  "GNSS_000.html is incomplete",
+                  ""},
+        FaultCase{"summary_not_openable",
+                  {},
+                  nullptr,
+                  [](Lab& lab) {
+                    if (WaitForLog(lab, "GNSS_000.html", "Point #1", 60))
+                      fs::create_directory(lab.RunLog() / "SUMMARY.html");
+                  },
+                  "",
+                  1,
+                  "SUMMARY.html: Is a directory",
+                  "Test Row 1 Result:           PASS"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
