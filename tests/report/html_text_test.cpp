@@ -2,6 +2,7 @@
 // byte for byte what it was when there is nothing to escape.
 #include <gtest/gtest.h>
 
+#include "procedures/X47_GNSS_BasicDisplays.h"
 #include "report/HtmlText.h"
 
 namespace {
@@ -25,6 +26,21 @@ TEST(HtmlText, EscapesMarkupAndLeavesOtherTextAlone) {
     EXPECT_EQ(EscapeHtmlText(c.text), c.content) << c.text;
     EXPECT_EQ(EscapeHtmlAttribute(c.text), c.attribute) << c.text;
   }
+}
+
+// Where the operator's SVID lists land in SUMMARY.html: as text, and byte
+// for byte as before when they hold nothing to escape.
+TEST(HtmlText, SummaryCellsOfTheOperatorsListsStayText) {
+  BasicTestSettings settings;
+  settings.gpsSvids = "1,5,7";
+  settings.galileoSvids = "AUTO";
+  settings.glonassSvids = "<script>x</script>&";
+  const std::string html = BasicSummarySection(1, settings, 1.5, 2.5, "PASS");
+  EXPECT_NE(
+      html.find("<td>1,5,7</td>\n<td>AUTO</td>\n<td>&lt;script&gt;x&lt;/script&gt;&amp;</td>"),
+      std::string::npos)
+      << html;
+  EXPECT_EQ(html.find("<script>"), std::string::npos);
 }
 
 }  // namespace
