@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 struct FaultCase {
   const char* name;
+  const char* test;  // --run: "000" (basic, 2 points) or "001" (moving, 200 lab seconds)
   std::vector<std::string> lab;       // EMULator: commands before the run
   std::function<void(Lab&)> prepare;  // the file system before the run
   std::function<void(Lab&)> during;   // once the run has started (own thread)
@@ -46,15 +47,24 @@ bool WaitForLog(Lab& lab, const std::string& file, const std::string& text, doub
 }
 
 // Lab::Run with a shell prefix (a resource limit) before the station.
-StationRun RunLimited(Lab& lab, const std::string& prefix, const std::string& timeScale) {
+StationRun RunLimited(Lab& lab, const std::string& test, const std::string& prefix,
+                      const std::string& timeScale) {
   std::string command = "cd " + Quote(lab.Dir()) + " && " + prefix +
                         " GNSS_TIME_SCALE=" + timeScale + " " + Quote(kStation) +
                         " --headless --workdir " + Quote(lab.Dir());
   const std::vector<std::string> actions = {
-      "set MAIN_DUTIP=127.0.0.1::" + std::to_string(lab.Port()) + "::SOCKET", "set MAIN_COMPORT=3",
-      "set BASIC_MAX_FIXTIME=60", "set BASIC_ITERATIONS=2"};
+      "set MAIN_DUTIP=127.0.0.1::" + std::to_string(lab.Port()) + "::SOCKET",
+      "set MAIN_COMPORT=3",
+      "set BASIC_MAX_FIXTIME=60",
+      "set BASIC_ITERATIONS=2",
+      "set MOVING_WAYPOINTS=48.1, 11.5, 520",
+      "set MOVING_DURATION=200",
+      "set MOVING_NUM_GPS=6",
+      "set MOVING_NUM_GAL=0",
+      "set MOVING_NUM_GLN=0",
+      "set MOVING_IGNORE_TIME=0"};
   for (const std::string& action : actions) command += " --do " + Quote(action);
-  command += " --run 000";
+  command += " --run " + test;
   const fs::path out = lab.Dir() / ".out", err = lab.Dir() / ".err";
   command += " >" + Quote(out) + " 2>" + Quote(err);
   StationRun run;
@@ -77,7 +87,7 @@ TEST_P(FaultsE2E, RunEndsSaysWhatFailedAndKeepsItsFilesWhole) {
   std::thread during;
   if (c.during) during = std::thread([&] { c.during(lab); });
   const auto start = Clock::now();
-  const StationRun run = RunLimited(lab, c.shell, "0.02");
+  const StationRun run = RunLimited(lab, c.test, c.shell, "0.02");
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (during.joinable()) during.join();
 
@@ -91,9 +101,11 @@ TEST_P(FaultsE2E, RunEndsSaysWhatFailedAndKeepsItsFilesWhole) {
   if (!c.logged.empty()) {
     const fs::path dir = lab.RunLog();
     ASSERT_FALSE(dir.empty());
-    const std::string html = ReadFile(dir / "GNSS_000.html");
+    const bool basic = std::string(c.test) == "000";
+    const std::string html = ReadFile(dir / (basic ? "GNSS_000.html" : "GNSS_001.html"));
     EXPECT_NE(html.find(c.logged), std::string::npos) << c.logged;
-    EXPECT_TRUE(html.ends_with("<h2>************END OF TEST ROW*************</h2><br>\n"))
+    EXPECT_TRUE(html.ends_with(basic ? "<h2>************END OF TEST ROW*************</h2><br>\n"
+                                     : "<h2>************END OF TEST ROW 1*************</h2><br>\n"))
         << "the log is complete";
   }
 }
@@ -103,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Garbage between the sentences: the epochs around it still decode.
         FaultCase{"receiver_garbage",
+                  "000",
                   {"EMULator:RECeiver:FAULt:GARBage ON"},
                   nullptr,
                   nullptr,
@@ -111,6 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Basic Localization: PASS",
                   "3D-Error = "},
         FaultCase{"receiver_silent",
+                  "000",
                   {"EMULator:RECeiver:FAULt:SILent ON"},
                   nullptr,
                   nullptr,
@@ -119,6 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Basic Localization: FAIL(2)",
                   "FIX TIMEOUT! Time elapsed"},
         FaultCase{"receiver_unplugged_during_the_test",
+                  "000",
                   {},
                   nullptr,
                   [](Lab& lab) {
@@ -130,6 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Basic Localization: FAIL(",
                   "ERROR: Could not initialize receiver ("},
         FaultCase{"instrument_drops_the_connection",
+                  "000",
                   {"EMULator:CONNection:DROP:AFTer 30"},
                   nullptr,
                   nullptr,
@@ -139,6 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "FIX TIMEOUT! Time elapsed"},
         // Garbage for every answer: the error queue never says "No error".
         FaultCase{"error_queue_never_empties",
+                  "000",
                   {"EMULator:ANSWer:MODE GARBage"},
                   nullptr,
                   nullptr,
@@ -146,7 +163,25 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   "Basic Localization: PASS",
                   "DUT INFO ERR: error queue not empty after 256 entries; not read further"},
+        // Unplugged a moment after its first 3D fix, for the rest of the drive.
+        FaultCase{"receiver_unplugged_mid_drive",
+                  "001",
+                  {},
+                  nullptr,
+                  [](Lab& lab) {
+                    const auto end = Clock::now() + std::chrono::seconds(60);
+                    while (lab.Command("EMULator:RECeiver:FIX?") != "3" && Clock::now() < end)
+                      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                    lab.Command("EMULator:RECeiver:FAULt:UNPLug ON");
+                  },
+                  "",
+                  1,
+                  "Moving Receiver: FAIL",
+                  // Lost for the rest (or, on a slow machine, never good).
+                  "<font color='red'>ERROR! "},
         FaultCase{"log_directory_not_writable",
+                  "000",
                   {},
                   [](Lab& lab) { std::ofstream(lab.Dir() / "LOG") << "not a directory\n"; },
                   nullptr,
@@ -157,6 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A file-size limit stands for a full disk: the HTML log and the
         // pictures are cut short, and the pass is not a clean one.
         FaultCase{"disk_full",
+                  "000",
                   {},
                   nullptr,
                   nullptr,
@@ -165,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "GNSS_000.html is incomplete",
                   ""},
         FaultCase{"summary_not_openable",
+                  "000",
                   {},
                   nullptr,
                   [](Lab& lab) {
