@@ -1,10 +1,10 @@
 // Faults end to end, as one table: each row arranges a fault (through
-// qarn-emu's EMULator: commands or in the file system), runs the basic test
-// headless with --run, and checks what a user is owed: the run ends within
-// its time-outs, says what failed, exits 1 or 2 (never a clean 0, never a
-// crash), and every log file it could write is complete.
+// qarn-emu's EMULator: commands or in the file system), runs the basic or
+// the moving test headless with --run, and checks what a user is owed: the
+// run ends within its time-outs, says what failed, exits as fits (0 only
+// where the fault leaves the measurement sound, never a crash), and the log
+// it could write is complete.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
