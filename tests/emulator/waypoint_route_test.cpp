@@ -37,8 +37,8 @@ TEST(WaypointRouteFile, ParsesOrSaysWhichLineIsWrong) {
       {"1,2\n", "line 1: expected longitude,latitude,altitude"},
       {"1,2,3\n1,x,3\n", "line 2: not a number"},
       {"181,0,0\n", "line 1: coordinates out of range"},
-      // Found by the route_file fuzz target: the altitude between these two
-      // was infinite.
+      // The altitude between these two was infinite (the route_file fuzz
+      // target aborts on it; kept there as a regression input).
       {"0,0,-1e308\n0,0.001,1e308\n", "line 1: coordinates out of range"},
       {"# nothing\n", "no waypoints"},
   };
