@@ -62,8 +62,17 @@ void OnePass(GeoPoint& reference) {
   UpdateTrackDisplay(truth, measured);
   SetCtrlVal(panel, MOVRUN_ERR_2D, FormatC("%f", error2d).c_str());
   SetCtrlVal(panel, MOVRUN_ERR_3D, FormatC("%f", error3d).c_str());
-  PlotAverageStep(p, 2.0, 2.1, 3.0, 3.1);
-  PlotErrorStep(p, 2.0, error2d, 3.0, error3d);
+  // Steps join where the previous ones ended, as in a run that measures on
+  // every pass.
+  static double previous2d = 2.0, previous3d = 3.0, average2d = 2.5, average3d = 3.5;
+  const double newAverage2d = average2d + (error2d - average2d) / (p + 1);
+  const double newAverage3d = average3d + (error3d - average3d) / (p + 1);
+  PlotAverageStep(p, average2d, newAverage2d, average3d, newAverage3d);
+  PlotErrorStep(p, previous2d, error2d, previous3d, error3d);
+  previous2d = error2d;
+  previous3d = error3d;
+  average2d = newAverage2d;
+  average3d = newAverage3d;
   if (p % 10 == 0) RedrawErrorGraphs();
   SetCtrlVal(panel, MOVRUN_T_READ, "0.000100");
   SetCtrlVal(panel, MOVRUN_RX_TIME, "12:00:00");

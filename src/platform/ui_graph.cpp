@@ -179,6 +179,23 @@ class StationGraph : public QChartView {
     FitAxes();
   }
 
+  // Ticks at 1, 2 or 5 times a power of ten from 0, about five of them: a fixed
+  // tick count over a nice range still labels 100 in thirds (33.3333).
+  static void TickAtRoundSteps(QValueAxis* axis) {
+    const double range = axis->max() - axis->min();
+    if (!(range > 0.0)) return;
+    const double raw = range / 5.0;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = magnitude;
+    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+      step = factor * magnitude;
+      if (step >= raw) break;
+    }
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0.0);
+    axis->setTickInterval(step);
+  }
+
   // The axes start at 0 (or below it, for negative data) and grow to the
   // data; they are rounded to readable ticks only when the data leaves them,
   // and start again from nothing when the plots are deleted.
@@ -187,12 +204,14 @@ class StationGraph : public QChartView {
     if (minX_ < shownMinX_ || maxX > shownMaxX_) {
       xAxis_->setRange(minX_, maxX);
       xAxis_->applyNiceNumbers();
+      TickAtRoundSteps(xAxis_);
       shownMinX_ = xAxis_->min();
       shownMaxX_ = xAxis_->max();
     }
     if (minY_ < shownMinY_ || maxY > shownMaxY_) {
       yAxis_->setRange(minY_, maxY * 1.05);
       yAxis_->applyNiceNumbers();
+      TickAtRoundSteps(yAxis_);
       shownMinY_ = yAxis_->min();
       shownMaxY_ = yAxis_->max();
     }
