@@ -33,18 +33,22 @@ function(station_gtest name)
 endfunction()
 
 # station_fuzz(<name> SOURCES ... [PURE_SOURCES ...] [SECONDS n] [NO_STATION]
-#              [INCLUDES ...] [CORPUS dir] [TEST_NAME name]): a libFuzzer target
+#              [INCLUDES ...] [LIBS ...] [CORPUS dir] [TEST_NAME name]
+#              [MAX_LEN bytes]): a libFuzzer target
 # built with AddressSanitizer and UndefinedBehaviorSanitizer. The code under
 # test is compiled again with the same instrumentation (it cannot be taken from
 # the uninstrumented core library). Registered as a short CTest smoke run
 # (fuzz.<name> unless TEST_NAME says) over its seed corpus, tests/fuzz/<name>/
 # unless CORPUS says. NO_STATION keeps the station's folders off the include
-# path (emulator code fuzzed on its own).
+# path (emulator code fuzzed on its own). LIBS are linked as they are, for
+# what the target does not exercise itself (their code is not instrumented
+# for coverage). MAX_LEN raises libFuzzer's input cap (4,096 bytes by default)
+# for targets whose inputs are streams.
 function(station_fuzz name)
   if(NOT STATION_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(ARG "NO_STATION" "SECONDS;CORPUS;TEST_NAME" "SOURCES;INCLUDES" ${ARGN})
+  cmake_parse_arguments(ARG "NO_STATION" "SECONDS;CORPUS;TEST_NAME;MAX_LEN" "SOURCES;INCLUDES;LIBS" ${ARGN})
   if(NOT ARG_SECONDS)
     set(ARG_SECONDS 10)
   endif()
@@ -59,12 +63,17 @@ function(station_fuzz name)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
   endif()
   target_include_directories(${name} PRIVATE ${ARG_INCLUDES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set(max_len)
+  if(ARG_MAX_LEN)
+    set(max_len -max_len=${ARG_MAX_LEN})
+  endif()
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g -O1)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   add_test(NAME ${ARG_TEST_NAME}
     COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
-            $<TARGET_FILE:${name}> -max_total_time=${ARG_SECONDS} -timeout=5 -rss_limit_mb=2048
+            $<TARGET_FILE:${name}> -max_total_time=${ARG_SECONDS} -timeout=5 -rss_limit_mb=2048 ${max_len}
             -print_final_stats=0 -artifact_prefix=${CMAKE_BINARY_DIR}/fuzz/${name}- ${CMAKE_BINARY_DIR}/fuzz/${name}-work ${ARG_CORPUS})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz/${name}-work)
 endfunction()

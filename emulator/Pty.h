@@ -47,9 +47,12 @@ class Pty {
   std::string slavePath_;
 };
 
-// The entry COM<n> of a directory as a symbolic link to a device. Placed
-// atomically (a temporary link renamed over the entry); removed by Remove()
-// or the destructor, but only while it still points at our device.
+// The entry COM<n> of a directory as a symbolic link to a device. Placed only
+// where no entry stands or where a qarn-emu that has gone left its own link
+// (an owner file "COM<n>.qarn-emu" beside the link names its process and
+// target); any other entry is refused and left as it is. Removed by Remove()
+// or the destructor, together with the owner file, but only while they are
+// still this process's.
 class ComLink {
  public:
   ComLink() = default;

@@ -50,6 +50,11 @@ ScpiConnection::ScpiConnection(ScpiServer& server, ScpiInstrument& instrument, Q
   // flooding client is slowed down by TCP instead of filling our memory.
   socket_->setReadBufferSize(4 * kMaxMessageBytes);
   connect(socket_, &QTcpSocket::readyRead, this, &ScpiConnection::OnReadyRead);
+  // A client that sends queries and never reads the answers is slowed down
+  // the same way: reading resumes once its answers have gone out.
+  connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+    if (!Backlogged()) OnReadyRead();
+  });
   connect(socket_, &QTcpSocket::disconnected, this, [this] {
     if (log_) Log("--", "disconnected");
     deleteLater();
@@ -63,7 +68,7 @@ void ScpiConnection::Close() {
 }
 
 void ScpiConnection::OnReadyRead() {
-  if (busy_) return;  // read on when the held answer has gone out
+  if (busy_ || Backlogged()) return;  // read on when the answers have gone out
   const qsizetype room = 2 * kMaxMessageBytes - inbox_.size();
   QByteArray data = socket_->read(std::max<qsizetype>(room, 1));
   if (discarding_) {
@@ -77,13 +82,13 @@ void ScpiConnection::OnReadyRead() {
   }
   inbox_.append(data);
   Pump();
-  if (!busy_ && socket_->bytesAvailable() > 0) {
+  if (!busy_ && !Backlogged() && socket_->bytesAvailable() > 0) {
     QTimer::singleShot(0, this, &ScpiConnection::OnReadyRead);
   }
 }
 
 void ScpiConnection::Pump() {
-  while (!busy_ && socket_->state() == QAbstractSocket::ConnectedState) {
+  while (!busy_ && !Backlogged() && socket_->state() == QAbstractSocket::ConnectedState) {
     const qsizetype lf = inbox_.indexOf('\n');
     if (lf < 0) {
       if (inbox_.size() > kMaxMessageBytes) {

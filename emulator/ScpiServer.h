@@ -17,6 +17,9 @@ namespace emu {
 // file command) is far below; the cap bounds what a client that never sends
 // LF can make us hold.
 inline constexpr qsizetype kMaxMessageBytes = 16 * 1024;
+// Answers waiting for a client that does not read them: past this much the
+// connection takes no further message in until they have gone out.
+inline constexpr qint64 kMaxPendingAnswerBytes = 1024 * 1024;
 
 class ScpiConnection;
 
@@ -48,6 +51,7 @@ class ScpiConnection : public QObject {
  private:
   void OnReadyRead();
   void Pump();
+  bool Backlogged() const { return socket_->bytesToWrite() >= kMaxPendingAnswerBytes; }
   void Handle(const QByteArray& message);
   void Send(const std::string& answer, bool lineFeed = true);
   void Log(const char* direction, const QByteArray& text) const;

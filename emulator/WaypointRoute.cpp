@@ -3,6 +3,7 @@
 #include <GeographicLib/Geodesic.hpp>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -12,6 +13,9 @@ namespace {
 
 // A route file bigger than this is not a route (a day at 10 Hz is ~3 MB).
 constexpr std::streamsize kMaxRouteFileBytes = 16 * 1024 * 1024;
+// Far above any orbit: beyond it, the altitude between two waypoints could
+// overflow to infinity.
+constexpr double kMaxAltitudeMetres = 1e8;
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -57,7 +61,8 @@ std::shared_ptr<WaypointRoute> WaypointRoute::Parse(std::string_view text, std::
       if (!ParseDouble(line.substr(start, comma - start), &values[i])) return fail("not a number");
       start = comma + 1;
     }
-    if (std::fabs(values[0]) > 180.0 || std::fabs(values[1]) > 90.0)
+    if (std::fabs(values[0]) > 180.0 || std::fabs(values[1]) > 90.0 ||
+        std::fabs(values[2]) > kMaxAltitudeMetres)
       return fail("coordinates out of range");
     route->points_.push_back({values[0], values[1], values[2]});
   }
@@ -79,6 +84,12 @@ std::shared_ptr<WaypointRoute> WaypointRoute::Parse(std::string_view text, std::
 }
 
 std::shared_ptr<WaypointRoute> WaypointRoute::Load(const std::string& path, std::string* error) {
+  // Opening a pipe would block the whole lab until a writer came.
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(path, ignored)) {
+    if (error) *error = "cannot open " + path + ": not a regular file";
+    return nullptr;
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     if (error) *error = "cannot open " + path;

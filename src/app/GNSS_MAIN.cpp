@@ -143,6 +143,11 @@ int RunTestVerdict(const std::string& which) {
       else
         verdict = std::max(verdict, code);
     }
+    // A pass whose log could not be written whole is not a clean one.
+    if (verdict == 0 && RunLogIncomplete) {
+      StdErrReason("the run's log files could not all be written (see above); not a clean PASS");
+      verdict = 1;
+    }
     return verdict;
   }
   ActionError("--run takes 000, 001, 011 or seq");
@@ -232,6 +237,9 @@ int StationMain(int argc, char* argv[], const StationOptions& options) {
   }
   int status = RunUserInterface();
   DiscardPanel(MainPanelHandle);
+  // A run whose settings could not be saved did not end well, whatever else
+  // it did (the reason is on stderr).
+  if (status == 0 && ConfigSaveFailed()) status = 1;
   // A JUnit file that cannot be written must not let CI read a pass.
   if (!options.junitFile.empty() &&
       WriteJUnitFile(options.junitFile, CurrentResults(), options.runTest, status) != 0 &&

@@ -10,8 +10,16 @@ int callbackExit(int panel, int control, int event, void* callbackData, int even
 // ---- Configuration file and profile editor (GNSS_UI_MENU_Config.cpp) ---------
 // CONFIG.INI in the working directory.
 inline constexpr const char* kConfigFileName = "CONFIG.INI";
+// LoadConfig: a CONFIG.INI that stands but cannot be read whole as text is
+// reported on stderr, and the next SaveConfig first moves it aside as
+// CONFIG.INI.bak (or .bak.2, ...): the settings it holds are never replaced
+// by the defaults without a copy.
 void LoadConfig();
+// SaveConfig: a failed save prints the station's two messages and its reason
+// on stderr; ConfigSaveFailed() then stays true for the rest of the run (the
+// run's exit code is not 0).
 void SaveConfig();
+bool ConfigSaveFailed();
 void ShowReceiverProfile();
 int COMBO_RCVTYPE_CALLBK(int panel, int control, int event, void* callbackData, int eventData1,
                          int eventData2);

@@ -148,13 +148,51 @@ void StoreEditorIntoProfile(int receiverPage, ReceiverProfile& profile) {
   profile.extraCommands = std::move(joined);
 }
 
-// Reads the file into the load. Missing, unreadable or not a regular file (a
-// directory, a pipe that would block): read as empty, without a word.
-void ReadConfigFile(const char* path, ConfigLoad& load) {
-  ReadFileChunks(
+// Why the CONFIG.INI of the last load could not be read whole as text
+// (empty when it could, or when there was none): a save keeps it aside first.
+std::string UnreadableConfigReason;
+bool SaveFailed = false;
+
+// Bytes no text file holds: NUL and the control characters other than tab,
+// line ends, vertical tab, form feed and the old end-of-file mark.
+bool HoldsNonText(std::string_view piece) {
+  return std::any_of(piece.begin(), piece.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\v' && b != '\f' &&
+            b != 0x1A) ||
+           b == 0x7F;
+  });
+}
+
+// Reads the file into the load. Missing: read as empty. Standing but not
+// readable whole as text (not a regular file, a read error, beyond the bound,
+// bytes no text holds): what could be read is used, and the reason is
+// returned.
+std::string ReadConfigFile(const char* path, ConfigLoad& load) {
+  bool nonText = false;
+  int error = 0;
+  const ReadOutcome outcome = ReadFileChunks(
       path, kConfigFileReadMax, kConfigReadChunk,
-      [&load](std::string_view piece) { FeedConfigBytes(load, piece); }, nullptr);
+      [&](std::string_view piece) {
+        nonText = nonText || HoldsNonText(piece);
+        FeedConfigBytes(load, piece);
+      },
+      &error);
   FinishConfigBytes(load);  // a last line without its line end
+  switch (outcome) {
+    case ReadOutcome::kMissing:
+      return {};
+    case ReadOutcome::kNotRegular:
+      return "it is not a regular file";
+    case ReadOutcome::kFailed:
+      return ErrnoText("reading it failed", error);
+    case ReadOutcome::kCutAtBound:
+      return "it is larger than " + std::to_string(kConfigFileReadMax >> 20) +
+             " MiB; the rest was not read";
+    case ReadOutcome::kComplete:
+      break;
+  }
+  return nonText ? "it holds bytes that are not text" : std::string();
 }
 
 }  // namespace
@@ -171,17 +209,42 @@ void SaveConfig() {
           kMovingRowFieldCount);
 
   const std::string text = FormatConfigFile(settings, ReceiverProfiles);
-  if (const int error = WriteFileAtomically(kConfigFileName, text); error != 0) {
+  std::string kept;
+  int error = 0;
+  if (!UnreadableConfigReason.empty()) {
+    error = MoveAside(kConfigFileName, &kept);
+    if (error == ENOENT) error = 0;  // gone since: nothing to keep
+    if (error != 0)
+      StdErrReason(
+          ErrnoText("CONFIG.INI could not be read at start-up and cannot be kept as "
+                    "CONFIG.INI.bak; not saved",
+                    error));
+  }
+  if (error == 0) error = WriteFileAtomically(kConfigFileName, text);
+  if (error != 0) {
+    SaveFailed = true;
     StdPrintf("Error: Could not save INI file (%d)!\n", 0);
     StdErrWrite(std::string("The following error occurred: ") + std::strerror(error) + "\n");
+    return;
+  }
+  if (!kept.empty()) {
+    StdErrReason("the CONFIG.INI that could not be read is kept as " + kept);
+    UnreadableConfigReason.clear();
   }
 }
+
+bool ConfigSaveFailed() { return SaveFailed; }
 
 void LoadConfig() {
   ConfigLoad load;
   load.settings.address = LoadedAddress;
   load.profiles = ReceiverProfiles;
-  ReadConfigFile(kConfigFileName, load);
+  UnreadableConfigReason = ReadConfigFile(kConfigFileName, load);
+  if (!UnreadableConfigReason.empty()) {
+    StdErrReason("warning: CONFIG.INI cannot be read as text (" + UnreadableConfigReason +
+                 "); settings it does not give keep their defaults, and a save keeps the "
+                 "old file as CONFIG.INI.bak first");
+  }
   LoadedAddress = load.settings.address;
 
   WriteRow(TabPage(kBasicPage), kBasicRowControls, kBasicRowKinds, load.settings.basic,

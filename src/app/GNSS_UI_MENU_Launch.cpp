@@ -2,6 +2,9 @@
 // the signal simulator, records its identification there, copies the level
 // offset, resets the simulator where the test wants it, and runs the test.
 // Also the run panels' abort and exit buttons.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -26,6 +29,8 @@
 namespace {
 
 constexpr std::size_t kRunLogDirectoryMax = 127;
+// Launches in one second beyond this many share the last name.
+constexpr int kRunLogDirectorySuffixMax = 999;
 // "%Y-%m-%d_%H.%M.%S" is 19 characters for any four-digit year; a wider
 // year still fits.
 constexpr std::size_t kRunLogTimeSize = 64;
@@ -241,20 +246,42 @@ void CreateRunLogDirectory() {
   localtime_r(&now, &local);
   char time[kRunLogTimeSize];
   std::strftime(time, sizeof time, "%Y-%m-%d_%H.%M.%S", &local);
-  RunLogDirectory = std::string("KELMAR_LOGS_") + time;
-  if (RunLogDirectory.size() > kRunLogDirectoryMax) RunLogDirectory.resize(kRunLogDirectoryMax);
+  RunLogIncomplete = false;
+  std::string name = std::string("KELMAR_LOGS_") + time;
+  if (name.size() > kRunLogDirectoryMax) name.resize(kRunLogDirectoryMax);
+  RunLogDirectory = name;
   // The launch goes on: the files of the run then report that they cannot
   // be created. The reason goes beside, on stderr.
-  const std::string path = "LOG/" + RunLogDirectory;
-  if (const int error = MakeDirectories(path); error != 0)
-    StdErrReason(ErrnoText("cannot create " + path, error));
+  if (const int error = MakeDirectories("LOG"); error != 0) {
+    StdErrReason(ErrnoText("cannot create LOG/" + RunLogDirectory, error));
+    RunLogIncomplete = true;
+    return;
+  }
+  // A name already taken (a launch earlier in the same second, or another
+  // station in the same working directory) gets a suffix: no run writes into
+  // another's directory. mkdir fails on a name that exists, so two launches
+  // at once cannot both have it.
+  for (int n = 1; n <= kRunLogDirectorySuffixMax; ++n) {
+    RunLogDirectory = n == 1 ? name : name + "_" + std::to_string(n);
+    const std::string path = "LOG/" + RunLogDirectory;
+    if (::mkdir(path.c_str(), 0777) == 0) return;
+    if (errno != EEXIST) {
+      StdErrReason(ErrnoText("cannot create " + path, errno));
+      RunLogIncomplete = true;
+      return;
+    }
+  }
+  StdErrReason("cannot create LOG/" + name + ": every name up to the suffix _" +
+               std::to_string(kRunLogDirectorySuffixMax) + " is taken");
 }
 
 void WriteFirmwareVersion(const char* directory, const char* text) {
   std::string path = std::string("LOG/") + directory + "/Firmware_Version.txt";
   ReplaceChar(path.data(), ':', '.');
-  if (const int error = WriteFileAtomically(path, text); error != 0)
+  if (const int error = WriteFileAtomically(path, text); error != 0) {
     StdErrReason(ErrnoText("cannot write " + path, error));
+    RunLogIncomplete = true;
+  }
 }
 
 #define LAUNCH_CALLBACK(name, launch)              \

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@
 #include "platform/stdio.h"
 
 int main(int argc, char* argv[]) {
+  // A file-size limit reached while writing a log must fail that write
+  // (EFBIG, reported like a full disk), not kill the station.
+  std::signal(SIGXFSZ, SIG_IGN);
   StationOptions options;
   std::string error;
   if (!ParseStationArguments(argc, argv, &options, &error)) {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/stdio.h"
+#include "report/HtmlText.h"
 #include "report/ProgressLog.h"
 #include "text/CText.h"
 
@@ -21,19 +23,31 @@ namespace {
 // "*opc?" goes out as its five bytes, without LF.
 constexpr ViUInt32 kOpcQueryLength = 5;
 
+// A session whose connection is gone fails every later call at once, and
+// the station's own messages show no more than empty answers: the reason is
+// said once per session on stderr.
+void ReportLostConnection(ViSession session, ViStatus status) {
+  static ViSession reported = VI_NULL;
+  if (status != VI_ERROR_CONN_LOST || session == reported) return;
+  reported = session;
+  char description[256] = "";
+  viStatusDesc(session, status, description);
+  StdErrReason(std::string("the simulator's connection is lost: ") + description);
+}
+
 // Sends `text` + LF as one message, byte for byte ("%" has no meaning here).
 void SendLine(ViSession session, const char* text) {
   std::string line(text ? text : "");
   line += '\n';
   ViUInt32 written = 0;
-  viWrite(session, reinterpret_cast<const ViByte*>(line.data()), static_cast<ViUInt32>(line.size()),
-          &written);
+  ReportLostConnection(session, viWrite(session, reinterpret_cast<const ViByte*>(line.data()),
+                                        static_cast<ViUInt32>(line.size()), &written));
 }
 
 // Reads at most `limit` bytes into `buffer` (limit + 1 bytes) and terminates it.
 void ReadAnswer(ViSession session, char* buffer, ViUInt32 limit) {
   ViUInt32 count = 0;
-  viRead(session, reinterpret_cast<ViByte*>(buffer), limit, &count);
+  ReportLostConnection(session, viRead(session, reinterpret_cast<ViByte*>(buffer), limit, &count));
   if (count > limit) count = limit;
   numread = count;
   buffer[count] = '\0';
@@ -88,7 +102,8 @@ void CheckSimulatorErrors(ViSession session, std::FILE* htmlLog) {
   int entries = 1;
   while (std::strstr(answer, "No error") == nullptr) {
     const std::string line = std::string("DUT INFO ERR:") + answer + "\n";
-    LogProgressHtml(line.c_str(), GetColorHtml("red", line.c_str()), htmlLog);
+    // The entry is the instrument's text: it goes into the HTML log as text.
+    LogProgressHtml(line.c_str(), GetColorHtml("red", EscapeHtmlText(line).c_str()), htmlLog);
     // Silence would otherwise be asked again after every time-out, forever.
     if (answer[0] == '\0') break;
     // So would an instrument that never reports an empty queue.

@@ -161,3 +161,26 @@ int CloseFile(std::FILE* file) {
   if (error == 0 && failedBefore) error = EIO;
   return error;
 }
+
+int MoveAside(const std::string& path, std::string* kept) {
+  for (int n = 1; n < 100; ++n) {
+    const std::string name = path + ".bak" + (n > 1 ? "." + std::to_string(n) : std::string());
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) == 0) continue;
+    if (errno != ENOENT) return errno;
+    // link() fails on a name taken since the check, where rename() would
+    // replace it; a directory cannot be linked and is renamed.
+    if (::link(path.c_str(), name.c_str()) == 0) {
+      if (::unlink(path.c_str()) != 0) return errno;
+    } else if (errno == EEXIST) {
+      continue;
+    } else if (errno == EPERM || errno == EXDEV || errno == EOPNOTSUPP || errno == EMLINK) {
+      if (::rename(path.c_str(), name.c_str()) != 0) return errno;
+    } else {
+      return errno;
+    }
+    *kept = name;
+    return 0;
+  }
+  return EEXIST;
+}

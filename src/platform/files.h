@@ -45,6 +45,11 @@ int WriteFileAtomically(const std::string& path, std::string_view text);
 // byte was written and the file closed cleanly. Returns 0 or an errno.
 int AppendToFile(const std::string& path, std::string_view text);
 
+// Moves `path` (a file, a link or a directory) to the first free name of
+// `path`.bak, `path`.bak.2, ... `path`.bak.99, never replacing what stands
+// there. 0 with the name in *kept, or an errno (ENOENT: `path` is gone).
+int MoveAside(const std::string& path, std::string* kept);
+
 // Creates the directory `path` and every missing one above it. 0 when it
 // stands (made now or before), or an errno.
 int MakeDirectories(const std::string& path);

@@ -123,6 +123,11 @@ int SerialOpenPath(const char* path) {
   auto open = std::make_unique<OpenPort>();
   open->name = path;
   open->port.setPortName(QString::fromLocal8Bit(path));
+  // Qt reads the device whenever events run and, by default, keeps all of it.
+  // A device that floods the port while nobody reads (a pseudo-terminal has
+  // no baud rate) would fill memory; past this Qt stops reading and the
+  // device's own buffers hold or drop the rest.
+  open->port.setReadBufferSize(kSerialReadBufferBytes);
   if (!open->port.open(QIODevice::ReadWrite)) {
     lastError = ErrnoOf(open->port.error());
     if (lastError == 0) lastError = EIO;

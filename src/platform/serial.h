@@ -14,6 +14,10 @@
 
 inline constexpr int kInvalidSerialHandle = -1;
 
+// Received bytes an open port keeps until they are read (about 18 minutes of
+// a receiver at 9,600 baud); beyond it the port stops taking bytes in.
+inline constexpr std::size_t kSerialReadBufferBytes = 1u << 20;
+
 // Line settings. The XON/XOFF fields are kept for the driver's software flow
 // control characters; the limit has no meaning on Linux and is only recorded.
 struct SerialState {

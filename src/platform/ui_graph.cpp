@@ -43,7 +43,11 @@ class StationGraph : public QChartView {
     yAxis_->setLabelFormat("%g");
     chart->addAxis(xAxis_, Qt::AlignBottom);
     chart->addAxis(yAxis_, Qt::AlignLeft);
+    // The view made a chart of its own; setChart lets go of it without
+    // deleting it.
+    QChart* const made = this->chart();
     setChart(chart);
+    delete made;
     setRenderHint(QPainter::Antialiasing);
     UpdateTitles();
     ResetRanges();

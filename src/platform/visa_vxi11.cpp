@@ -334,7 +334,8 @@ ViStatus Vxi11Io::Read(ViByte* data, size_t count, const Deadline& deadline, siz
     if (status != RPC_SUCCESS) return RpcFailure(status, "device_read");
     const size_t got = reply.data.data_len;
     const size_t used = std::min(got, want);
-    std::memcpy(data + *received, reply.data.data_val, used);
+    // An empty reply has no data pointer, and memcpy must not see one.
+    if (used > 0) std::memcpy(data + *received, reply.data.data_val, used);
     *received += used;
     const bool end = (reply.reason & (DEVICE_REASON_END | DEVICE_REASON_CHR)) != 0;
     if (got > used) {

@@ -14,6 +14,7 @@
 #include "panels/GNSS_UI1_uir.h"
 #include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/serial.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
@@ -69,10 +70,16 @@ void LogColoured(const std::string& text, const char* colour) {
 void FlushHtmlLog() {
   if (htmlLog != nullptr) std::fflush(htmlLog);
 }
+std::string htmlLogPath;
+// Closes the log and says so when not all of it reached the file (a full
+// disk, a file-size limit): the run's log is then incomplete.
 void CloseHtmlLog() {
   if (htmlLog == nullptr) return;
-  std::fclose(htmlLog);
   if (StatusLogFile == htmlLog) StatusLogFile = nullptr;
+  if (const int error = CloseFile(htmlLog); error != 0) {
+    StdErrReason(ErrnoText(htmlLogPath + " is incomplete", error));
+    RunLogIncomplete = true;
+  }
   htmlLog = nullptr;
 }
 
@@ -380,8 +387,10 @@ void RunBasicTest() {
   const std::string htmlPath = RunLogFilePath("GNSS_000.html");
   StatusLogPanel = panel;
   StatusLogControl = RUN_LOG;
+  htmlLogPath = htmlPath;
   htmlLog = std::fopen(htmlPath.c_str(), "w");
   if (htmlLog == nullptr) {
+    RunLogIncomplete = true;
     StdWrite("Error! cant create log file\n");
     return;
   }

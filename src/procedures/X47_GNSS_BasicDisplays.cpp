@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
+#include "report/HtmlText.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
 #include "text/CText.h"
@@ -193,7 +194,7 @@ void SaveErrorGraphPictures(int row) {
       std::error_code ignored;
       std::filesystem::remove(path, ignored);
     }
-    SaveBitmapToJPEGFile(bitmap, path.c_str(), 100);
+    if (SaveBitmapToJPEGFile(bitmap, path.c_str(), 100) < 0) RunLogIncomplete = true;
     DiscardBitmap(bitmap);
   }
 }
@@ -215,9 +216,10 @@ std::string BasicSummarySection(int row, const BasicTestSettings& s, double aver
   html += FormatC("<td>%.0f</td>\n", static_cast<double>(s.galileoCount));
   html += FormatC("<td>%.0f</td>\n", static_cast<double>(s.glonassCount));
   html += FormatC("<td>%.0f</td>\n", static_cast<double>(s.minSatellites));
-  html += FormatC("<td>%s</td>\n", s.gpsSvids.c_str());
-  html += FormatC("<td>%s</td>\n", s.galileoSvids.c_str());
-  html += FormatC("<td>%s</td>\n", s.glonassSvids.c_str());
+  // The operator's lists are text, whatever they hold.
+  html += FormatC("<td>%s</td>\n", EscapeHtmlText(s.gpsSvids).c_str());
+  html += FormatC("<td>%s</td>\n", EscapeHtmlText(s.galileoSvids).c_str());
+  html += FormatC("<td>%s</td>\n", EscapeHtmlText(s.glonassSvids).c_str());
   html += FormatC("<td>%f</td>\n", s.maxFixTime);
   html += FormatC("<td>%f</td>\n", s.refLatitude);
   html += FormatC("<td>%f</td>\n", s.refLongitude);
@@ -250,5 +252,6 @@ void WriteBasicSummary(int row) {
   const std::string section = BasicSummarySection(row, settings, average2d, average3d, result);
   if (const int error = AppendToFile(path, section); error != 0) {
     StdErrReason("basic test summary not written: " + ErrnoText(path, error));
+    RunLogIncomplete = true;
   }
 }

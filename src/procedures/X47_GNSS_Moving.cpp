@@ -194,6 +194,7 @@ bool MovingRun::Start() {
   htmlLog_ = std::fopen(path.c_str(), "w");
   if (htmlLog_ == nullptr) {
     StdErrReason(ErrnoText("cannot create " + path, errno));
+    RunLogIncomplete = true;
     StdWrite("Error! cant create log file\n");
     return false;  // the panel stays on screen
   }
@@ -546,7 +547,10 @@ void MovingRun::Finish() {
   WriteMovingRowEnd(htmlLog_, kRow);
   CloseReceiverPort();
   EndNmeaCapture();
-  std::fclose(htmlLog_);
+  if (const int error = CloseFile(htmlLog_); error != 0) {
+    StdErrReason(ErrnoText("LOG/" + RunLogDirectory + "/GNSS_001.html is incomplete", error));
+    RunLogIncomplete = true;
+  }
   htmlLog_ = nullptr;
   ResultsEndTest(result,
                  {NumberField("average_2d_m", average2d_), NumberField("average_3d_m", average3d_),

@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/stdio.h"
 #include "platform/ui.h"
+#include "report/HtmlText.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
 #include "text/CText.h"
@@ -234,7 +235,8 @@ void SaveMovingGraphPictures(int row) {
       std::error_code ignored;
       std::filesystem::remove(path, ignored);
     }
-    SaveBitmapToJPEGFile(bitmap, path.c_str(), kPictureJpegQuality);
+    if (SaveBitmapToJPEGFile(bitmap, path.c_str(), kPictureJpegQuality) < 0)
+      RunLogIncomplete = true;
     DiscardBitmap(bitmap);
   }
 }
@@ -283,10 +285,12 @@ void AppendMovingSummary(int row) {
   html += FormatC("<td>%d</td>\n", s.galileoCount);
   html += FormatC("<td>%d</td>\n", s.glonassCount);
   html += FormatC("<td>%d</td>\n", s.minSatellites);
-  html += FormatC("<td>%s</td>\n", s.gpsSvids.c_str());
-  html += FormatC("<td>%s</td>\n", s.galileoSvids.c_str());
-  html += FormatC("<td>%s</td>\n", s.glonassSvids.c_str());
-  html += FormatC("<td><span style='font-size:10px'>%s</span></td>\n", s.waypoints.c_str());
+  // The operator's lists and path are text, whatever they hold.
+  html += FormatC("<td>%s</td>\n", EscapeHtmlText(s.gpsSvids).c_str());
+  html += FormatC("<td>%s</td>\n", EscapeHtmlText(s.galileoSvids).c_str());
+  html += FormatC("<td>%s</td>\n", EscapeHtmlText(s.glonassSvids).c_str());
+  html += FormatC("<td><span style='font-size:10px'>%s</span></td>\n",
+                  EscapeHtmlText(s.waypoints).c_str());
   html += FormatC("<td>%.0f</td>\n", s.ignoreTime);
   html += FormatC("<td>%.0f</td>\n", s.timeOffset);
   html += FormatC("<td>%.3lf</td>", average2d);
@@ -303,6 +307,8 @@ void AppendMovingSummary(int row) {
   html += "<br><hr><hr><br>";
 
   const std::string path = RunFilePath("SUMMARY.html");
-  if (const int error = AppendToFile(path, html); error != 0)
+  if (const int error = AppendToFile(path, html); error != 0) {
     StdErrReason(ErrnoText("moving receiver test: summary not written: " + path, error));
+    RunLogIncomplete = true;
+  }
 }

@@ -3,4 +3,5 @@
 int MainPanelHandle = 0;
 int AbortFlag = 0;
 std::string RunLogDirectory;
+bool RunLogIncomplete = false;
 std::string LevelOffset;

@@ -13,5 +13,10 @@ extern int AbortFlag;
 // Name of the current launch's run-log directory below LOG/ ("KELMAR_LOGS_...").
 extern std::string RunLogDirectory;
 
+// Set when a file of the current launch's run log could not be written whole
+// (the reason has gone to stderr); cleared by each launch. A run with an
+// incomplete log is not a clean pass.
+extern bool RunLogIncomplete;
+
 // Level offset copied from MAIN_LEVEL_OFFSET by the launch ("" before any).
 extern std::string LevelOffset;

@@ -11,9 +11,10 @@
 #include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 
-#include "tests/support/EmulatorProcess.h"
 #include "platform/visa.h"
+#include "tests/support/EmulatorProcess.h"
 
 namespace {
 
@@ -213,6 +214,45 @@ TEST_F(EmulatorConnections, SurvivesGarbageOverlongMessagesAndHalfMessages) {
   EXPECT_THAT(answer, HasSubstr(",QARN,"));
   EXPECT_TRUE(emulator_->Running());
   EXPECT_THAT(Query(control_, "*IDN?"), HasSubstr(",QARN,"));
+}
+
+// A client that sends queries and never reads the answers is held back once
+// 1 MiB of answers waits for it (its sends stall), instead of the answers
+// filling qarn-emu's memory; other sessions are served all along.
+TEST_F(EmulatorConnections, ClientThatNeverReadsIsHeldBack) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int small = 64 * 1024;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(emulator_->Port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::string queries;
+  for (int i = 0; i < 10000; ++i) queries += "*IDN?\n";
+  const size_t offered = 12u << 20;
+  size_t accepted = 0;
+  auto lastProgress = Clock::now();
+  while (accepted < offered && SecondsSince(lastProgress) < 2.0) {
+    const ssize_t n = ::send(fd, queries.data(), queries.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      accepted += static_cast<size_t>(n);
+      lastProgress = Clock::now();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  EXPECT_LT(accepted, offered) << "every query was taken in; its answers pile up";
+  // qarn-emu may still be working through what it took in (slowly under
+  // the sanitizers): a patient session.
+  const ViSession other = Open(30000);
+  EXPECT_THAT(Query(other, "*IDN?"), HasSubstr(",QARN,"));
+  viClose(other);
+  linger abort{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  ::close(fd);
+  EXPECT_TRUE(emulator_->Running());
 }
 
 TEST(EmulatorTranscript, LogPrintsEveryMessageReceived) {

@@ -2,15 +2,19 @@
 // the real panels off-screen, a decimal-comma locale, and the main window on
 // an X server.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/CommaLocale.h"
+#include "support/TextFile.h"
 
 namespace fs = std::filesystem;
 
@@ -164,6 +168,86 @@ TEST(StationActions, RunWithoutASimulatorEndsWithoutVerdict) {
 
 // Under a decimal-comma locale the C library would read "48.117300" as 48;
 // the station keeps numbers in the C locale.
+// A CONFIG.INI that stands but cannot be read whole as text: a warning at
+// start-up, and the save that follows keeps the old entry (under the first
+// free .bak name) before writing; a readable file is saved over as always.
+TEST(StationConfigFile, UnreadableFileIsKeptAsideBeforeASave) {
+  const std::string text = "DUTIP=10.9.9.9\r\nLEVEL_OFFSET=1\r\n";
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> make;   // makes CONFIG.INI in the directory
+    const char* keptAs;                          // "" when nothing is kept
+    std::function<void(const fs::path&)> check;  // of the kept entry
+  };
+  const Case cases[] = {
+      {"readable", [&](const fs::path& d) { WriteTextFile(d / "CONFIG.INI", text); }, "", nullptr},
+      {"binary bytes, a backup already there",
+       [&](const fs::path& d) {
+         WriteTextFile(d / "CONFIG.INI", text + std::string("\0\x01\x02 garbage", 11));
+         WriteTextFile(d / "CONFIG.INI.bak", "an older backup");
+       },
+       "CONFIG.INI.bak.2",
+       [&](const fs::path& kept) {
+         EXPECT_EQ(ReadTextFile(kept), text + std::string("\0\x01\x02 garbage", 11));
+         EXPECT_EQ(ReadTextFile(kept.parent_path() / "CONFIG.INI.bak"), "an older backup");
+       }},
+      {"a directory",
+       [](const fs::path& d) {
+         fs::create_directory(d / "CONFIG.INI");
+         WriteTextFile(d / "CONFIG.INI" / "inside", "x");
+       },
+       "CONFIG.INI.bak",
+       [](const fs::path& kept) { EXPECT_EQ(ReadTextFile(kept / "inside"), "x"); }},
+      {"a pipe", [](const fs::path& d) { ::mkfifo((d / "CONFIG.INI").c_str(), 0600); },
+       "CONFIG.INI.bak", [](const fs::path& kept) { EXPECT_TRUE(fs::is_fifo(kept)); }},
+      {"beyond 64 MiB",
+       [&](const fs::path& d) {
+         WriteTextFile(d / "CONFIG.INI", text);
+         fs::resize_file(d / "CONFIG.INI", (64u << 20) + 1);
+       },
+       "CONFIG.INI.bak",
+       [](const fs::path& kept) { EXPECT_EQ(fs::file_size(kept), (64u << 20) + 1); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    c.make(dir.path());
+    // Two saves: only the first keeps anything.
+    const StationRun run =
+        Station({"get MAIN_LEVEL_OFFSET", "press RCV_SAVE", "press RCV_SAVE"}, dir.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const bool unreadable = *c.keptAs != '\0';
+    EXPECT_EQ(run.err.find("gnss-station: warning: CONFIG.INI cannot be read as text (") !=
+                  std::string::npos,
+              unreadable)
+        << run.err;
+    EXPECT_TRUE(fs::is_regular_file(dir.path() / "CONFIG.INI"));
+    EXPECT_EQ(ReadTextFile(dir.path() / "CONFIG.INI").rfind("DUTIP=", 0), 0u);
+    if (!unreadable) {
+      EXPECT_FALSE(fs::exists(dir.path() / "CONFIG.INI.bak"));
+      continue;
+    }
+    EXPECT_NE(run.err.find(std::string("kept as ") + c.keptAs), std::string::npos) << run.err;
+    c.check(dir.path() / c.keptAs);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, std::string(c.name).find("backup") != std::string::npos ? 3u : 2u)
+        << "the second save kept nothing more";
+  }
+}
+
+// A save that fails prints the station's two messages (the reason on
+// stderr), and the run exits 1 instead of 0.
+TEST(StationConfigFile, FailedSaveEndsTheRunWithOne) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "CONFIG.INI.tmp");  // where the save writes first
+  const StationRun run = Station({"press RCV_SAVE"}, dir.path());
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.out.find("Error: Could not save INI file (0)!\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("The following error occurred: Is a directory\n"), std::string::npos)
+      << run.err;
+}
+
 TEST(StationLocale, DecimalCommaLocaleStillReadsAndWritesPoints) {
   TempDir dir;
   const fs::path locales = CommaLocaleFolder();

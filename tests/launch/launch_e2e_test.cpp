@@ -141,7 +141,7 @@ TEST(LaunchE2E, ConnectedLaunchesReportRecordAndReset) {
   }
 }
 
-TEST(LaunchE2E, TwoLaunchesInOneSecondShareOneDirectory) {
+TEST(LaunchE2E, TwoLaunchesInOneSecondGetADirectoryEach) {
   EmulatorProcess emulator(STATION_BINARY_DIR "/bin/qarn-emu", "1", {"--log"});
   std::string error;
   ASSERT_TRUE(emulator.Start(&error)) << error;
@@ -155,12 +155,16 @@ TEST(LaunchE2E, TwoLaunchesInOneSecondShareOneDirectory) {
                {"set MAIN_DUTIP=" + emulator.Address(), "press MAIN_RUN003", "press MAIN_RUN004"},
                "1");
     dirs = RunLogDirectories(workdir);
-    if (dirs.size() == 1) break;
+    if (dirs.size() == 2 && dirs[1] == dirs[0] + "_2") break;
   }
-  ASSERT_EQ(dirs.size(), 1u);
-  // The second launch's identification replaced the first one's.
-  EXPECT_EQ(ReadTextFile(workdir / "LOG" / dirs[0] / "Firmware_Version.txt"),
-            Identification(emulator.Port()));
+  // The second launch of the second keeps the name form, with a suffix.
+  ASSERT_EQ(dirs.size(), 2u);
+  EXPECT_EQ(dirs[1], dirs[0] + "_2");
+  // Each launch recorded the identification in its own directory.
+  for (const std::string& dir : dirs)
+    EXPECT_EQ(ReadTextFile(workdir / "LOG" / dir / "Firmware_Version.txt"),
+              Identification(emulator.Port()))
+        << dir;
   // The second launch closed the first one's session before opening its own.
   const std::string transcript = emulator.Transcript();
   const std::size_t firstClosed = transcript.find("[1] -- disconnected");

@@ -1,5 +1,7 @@
 // The receiver port and the receiver commands, through a pseudo-terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "pty_pair.h"
 #include "receiver/ReceiverLink.h"
 #include "receiver/ReceiverProfile.h"
+#include "support/HeadlessRuntime.h"
 #include "support/TextFile.h"
 
 namespace {
@@ -196,6 +199,44 @@ TEST(SerialPort, BrokenLinkAndVanishingDevice) {
   EXPECT_NE(SerialLastError(), 0);
   EXPECT_EQ(SerialClose(h), 1);
   EXPECT_EQ(SerialRead(h, data, sizeof data, &n), 0);
+}
+
+// A device that floods the port while the station is busy elsewhere (events
+// running, nobody reading) is held at the port's bound: past it the device
+// cannot write more, and what the station finally reads is at most the bound
+// plus the terminal's own buffers.
+TEST(SerialPort, AFloodWhileNobodyReadsIsHeldAtTheBound) {
+  ASSERT_TRUE(StartHeadlessRuntimeOnce("receiver_port_tests"));
+  PtyPair pty;
+  const int h = SerialOpenPath(pty.slavePath().c_str());
+  ASSERT_NE(h, kInvalidSerialHandle);
+  ASSERT_EQ(SerialSetTimeouts(h, 25, 10, 10), 1);
+  const int flags = ::fcntl(pty.master(), F_GETFL);
+  ASSERT_EQ(::fcntl(pty.master(), F_SETFL, flags | O_NONBLOCK), 0);
+
+  const std::string line = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+  const std::size_t offered = 4 * kSerialReadBufferBytes;
+  std::size_t accepted = 0;
+  int stalls = 0;
+  while (accepted < offered && stalls < 200) {
+    const ssize_t n = ::write(pty.master(), line.data(), line.size());
+    if (n > 0) {
+      accepted += static_cast<std::size_t>(n);
+      stalls = 0;
+      continue;
+    }
+    ++stalls;  // the terminal is full: let the station's events run
+    ProcessSystemEvents();
+    ::usleep(1000);
+  }
+  EXPECT_LT(accepted, kSerialReadBufferBytes + (512u << 10)) << "the flood was taken in whole";
+
+  std::vector<char> data(1 << 16);
+  std::size_t n = 0, read = 0;
+  while (SerialRead(h, data.data(), data.size(), &n) == 1 && n > 0) read += n;
+  EXPECT_LE(read, accepted);
+  EXPECT_GE(read, kSerialReadBufferBytes / 2);
+  EXPECT_EQ(SerialClose(h), 1);
 }
 
 }  // namespace
