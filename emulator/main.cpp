@@ -1,6 +1,7 @@
 // qarn-emu: the emulated lab. A QARN simulator double on a TCP SCPI port and
 // a VXI-11 core channel, plus the modules that register themselves
 // (EmuModule.h).
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,10 +87,20 @@ int main(int argc, char* argv[]) {
   parser.addOption(vxi11PortOption);
   parser.addOption(vxi11RegisterOption);
   parser.addOption(noVxi11Option);
+  const QCommandLineOption exitWithParentOption(
+      "exit-with-parent",
+      "End when the process that started this one ends (for test harnesses: a test that dies "
+      "must not leave its lab running).");
+  parser.addOption(exitWithParentOption);
 
   auto modules = emu::CreateEmuModules();
   for (auto& module : modules) module->AddOptions(parser);
   parser.process(app);
+  if (parser.isSet(exitWithParentOption)) {
+    const pid_t parent = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) return 1;  // the parent ended before the request took hold
+  }
 
   bool portOk = false;
   const uint port = parser.value(portOption).toUInt(&portOk);

@@ -29,7 +29,7 @@ class EmulatorProcess {
 
   // Spawns the emulator and waits (up to 10 s) for its port line.
   bool Start(std::string* error) {
-    std::vector<std::string> args{executable_, "--port", "0"};
+    std::vector<std::string> args{executable_, "--port", "0", "--exit-with-parent"};
     args.insert(args.end(), arguments_.begin(), arguments_.end());
     ProcessOptions options;
     options.setEnv.push_back("GNSS_TIME_SCALE=" + timeScale_);

@@ -264,7 +264,8 @@ class Lab {
       return false;
     }
     dir_ = pattern;
-    std::vector<std::string> args{QARN_EMU_PATH, "--port", "0", "--com-dir", dir_ + "/COM"};
+    std::vector<std::string> args{QARN_EMU_PATH, "--port",      "0",
+                                  "--com-dir",   dir_ + "/COM", "--exit-with-parent"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     if (!emu.Spawn(args, {"GNSS_TIME_SCALE=" + timeScale}, dir_, error)) return false;
     if (!emu.WaitForOutput("listening on port ", 10)) {
