@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/plots.h"
+#include "report/HtmlText.h"
 #include "report/ProgressLog.h"
 #include "text/CText.h"
 
@@ -23,32 +24,8 @@ const char kColourMark[] = "#555555";
 const char kColourCep50[] = "#2ca02c";
 const char kColourCep95[] = "#ff7f0e";
 
-std::string Html(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+// Text from outside (the identification, test names) as HTML text.
+std::string Html(const std::string& text) { return EscapeHtmlAttribute(text); }
 
 std::string Metres(double v) { return std::isfinite(v) ? FormatC("%.2f m", v) : "n/a"; }
 std::string Seconds(double v) { return std::isfinite(v) ? FormatC("%.1f s", v) : "n/a"; }
