@@ -45,7 +45,8 @@ int DecodeZda(const char* s, Records& r) { return GPZDAParser(s, r.fix); }
 int DecodeNothing(const char*, Records&) { return 0; }
 
 // Indexed by NmeaSentenceType.
-constexpr Decoder kDecoders[] = {DecodeNothing, DecodeGga, DecodeGsa, DecodeGsv, DecodeRmc, DecodeZda};
+constexpr Decoder kDecoders[] = {DecodeNothing, DecodeGga, DecodeGsa,
+                                 DecodeGsv,     DecodeRmc, DecodeZda};
 
 inline int DecodeOne(const char* sentence, Records& records) {
   const NmeaSentenceType type = NmeaTypeOf(sentence);
@@ -72,13 +73,15 @@ Corpus GenerateCorpus() {
   };
   for (int epoch = 0; epoch < 355; ++epoch) {
     const int s = epoch % 60;
-    std::snprintf(line, sizeof line, "$GNGGA,1234%02d.00,4807.%05u,N,01131.%05u,E,1,%02u,0.%02u,545.%u,M,46.9,M,,*47",
+    std::snprintf(line, sizeof line,
+                  "$GNGGA,1234%02d.00,4807.%05u,N,01131.%05u,E,1,%02u,0.%02u,545.%u,M,46.9,M,,*47",
                   s, next(100000), next(100000), 6 + next(7), 50 + next(50), next(10));
     corpus.sentences.push_back(line);
     for (int gsa = 0; gsa < 3; ++gsa) {
-      std::snprintf(line, sizeof line, "$GNGSA,A,3,%02u,%02u,%02u,%02u,%02u,%02u,,,,,,,1.%02u,0.%02u,1.%02u,%d*2E",
-                    next(32) + 1, next(32) + 1, next(32) + 1, next(32) + 1, next(32) + 1, next(32) + 1, next(100),
-                    next(100), next(100), gsa + 1);
+      std::snprintf(line, sizeof line,
+                    "$GNGSA,A,3,%02u,%02u,%02u,%02u,%02u,%02u,,,,,,,1.%02u,0.%02u,1.%02u,%d*2E",
+                    next(32) + 1, next(32) + 1, next(32) + 1, next(32) + 1, next(32) + 1,
+                    next(32) + 1, next(100), next(100), next(100), gsa + 1);
       corpus.sentences.push_back(line);
     }
     const char* talkers[] = {"GP", "GL", "GA"};
@@ -88,14 +91,15 @@ Corpus GenerateCorpus() {
       for (int m = 1; m <= messages; ++m) {
         int n = std::snprintf(line, sizeof line, "$%sGSV,%d,%d,%02d", talker, messages, m, inView);
         for (int i = 0; i < 4 && 4 * (m - 1) + i < inView; ++i) {
-          n += std::snprintf(line + n, sizeof line - n, ",%02u,%02u,%03u,%02u", next(99) + 1, next(90), next(360),
-                             20 + next(30));
+          n += std::snprintf(line + n, sizeof line - n, ",%02u,%02u,%03u,%02u", next(99) + 1,
+                             next(90), next(360), 20 + next(30));
         }
         std::snprintf(line + n, sizeof line - n, ",1*7D");
         corpus.sentences.push_back(line);
       }
     }
-    std::snprintf(line, sizeof line, "$GNRMC,1234%02d.00,A,4807.038,N,01131.000,E,0.02,,230394,,,A,V*6A", s);
+    std::snprintf(line, sizeof line,
+                  "$GNRMC,1234%02d.00,A,4807.038,N,01131.000,E,0.02,,230394,,,A,V*6A", s);
     corpus.sentences.push_back(line);
     std::snprintf(line, sizeof line, "$GNZDA,1234%02d.00,23,03,2094,00,00*60", s);
     corpus.sentences.push_back(line);
@@ -128,7 +132,8 @@ std::vector<const char*> SentencesOf(NmeaSentenceType wanted, bool all) {
   return picked;
 }
 
-__attribute__((noinline)) long DecodeCorpusPass(const std::vector<const char*>& sentences, Records& records) {
+__attribute__((noinline)) long DecodeCorpusPass(const std::vector<const char*>& sentences,
+                                                Records& records) {
   long sum = 0;
   for (const char* sentence : sentences) sum += DecodeOne(sentence, records);
   return sum;
@@ -147,7 +152,8 @@ void BM_Decode(benchmark::State& state, NmeaSentenceType type, bool all) {
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * sentences.size()));
   state.counters["ns_per_sentence"] = benchmark::Counter(
-      static_cast<double>(sentences.size()), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+      static_cast<double>(sentences.size()),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.counters["sentences"] = static_cast<double>(sentences.size());
   state.SetLabel(TheCorpus().origin == "generated" ? "generated corpus" : "shared corpus");
 }
@@ -168,8 +174,8 @@ int main(int argc, char** argv) {
     Records records;
     long sum = 0;
     for (int pass = 0; pass < passes; ++pass) sum += DecodeCorpusPass(sentences, records);
-    std::printf("%s: %zu sentences x %d passes (checksum %ld)\n", TheCorpus().origin.c_str(), sentences.size(),
-                passes, sum);
+    std::printf("%s: %zu sentences x %d passes (checksum %ld)\n", TheCorpus().origin.c_str(),
+                sentences.size(), passes, sum);
     return 0;
   }
   benchmark::Initialize(&argc, argv);

@@ -32,7 +32,9 @@ int DrawRandom15() {
 
 double DrawUnit() { return DrawRandom15() / kDrawScale; }
 
-double SemiMinorAxis() { return std::sqrt(kSemiMajorAxis * kSemiMajorAxis * (1.0 - kEccentricitySquared)); }
+double SemiMinorAxis() {
+  return std::sqrt(kSemiMajorAxis * kSemiMajorAxis * (1.0 - kEccentricitySquared));
+}
 
 // trunc(value * scale) / scale through a 32-bit integer. Values beyond its
 // range saturate (and NaN reads 0) instead of overflowing the conversion.
@@ -92,8 +94,8 @@ int EcefToGeodetic(GeoPoint& point) {
   return 0;
 }
 
-int EcefToEnu(const GeoPoint& reference, double dx, double dy, double dz,
-              double& east, double& north, double& up) {
+int EcefToEnu(const GeoPoint& reference, double dx, double dy, double dz, double& east,
+              double& north, double& up) {
   const double phi = reference.latitude * kDegToRad;
   const double lambda = reference.longitude * kDegToRad;
   const double sinPhi = std::sin(phi), cosPhi = std::cos(phi);
@@ -111,8 +113,10 @@ int EnuToGeodetic(const GeoPoint& reference, double east, double north, double u
   const double sinPhi = std::sin(phi), cosPhi = std::cos(phi);
   const double sinLambda = std::sin(lambda), cosLambda = std::cos(lambda);
   // Computed before writing: target may be the reference itself.
-  const double x = reference.ecefX - sinLambda * east - sinPhi * cosLambda * north + cosPhi * cosLambda * up;
-  const double y = reference.ecefY + cosLambda * east - sinPhi * sinLambda * north + cosPhi * sinLambda * up;
+  const double x =
+      reference.ecefX - sinLambda * east - sinPhi * cosLambda * north + cosPhi * cosLambda * up;
+  const double y =
+      reference.ecefY + cosLambda * east - sinPhi * sinLambda * north + cosPhi * sinLambda * up;
   const double z = reference.ecefZ + cosPhi * north + sinPhi * up;
   target.ecefX = x;
   target.ecefY = y;
@@ -146,8 +150,8 @@ int RandomPointInRadius(GeoPoint& reference, double radius, GeoPoint& target) {
   return 0;
 }
 
-int ComputePositionErrors(GeoPoint& measured, GeoPoint& truth, GeoPoint& reference,
-                          double& error3d, double& error2d) {
+int ComputePositionErrors(GeoPoint& measured, GeoPoint& truth, GeoPoint& reference, double& error3d,
+                          double& error2d) {
   GeodeticToEcef(reference);
   GeodeticToEcef(measured);
   EcefToEnu(reference, measured.ecefX - reference.ecefX, measured.ecefY - reference.ecefY,

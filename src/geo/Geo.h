@@ -9,7 +9,7 @@
 #include <ctime>
 
 namespace geo {
-inline constexpr double kSemiMajorAxis = 6378137.0;          // a, metres
+inline constexpr double kSemiMajorAxis = 6378137.0;               // a, metres
 inline constexpr double kEccentricitySquared = 0.00669437999014;  // e^2
 inline constexpr double kPi = 3.1415926536;
 }  // namespace geo
@@ -18,15 +18,15 @@ inline constexpr double kPi = 3.1415926536;
 // says which fields it reads and writes. east/north/up are offsets from the
 // reference point the last writer used.
 struct GeoPoint {
-  double ecefX = 0.0;  // m, towards latitude 0, longitude 0
-  double ecefY = 0.0;  // m, towards latitude 0, longitude 90 E
-  double ecefZ = 0.0;  // m, towards the north pole
+  double ecefX = 0.0;      // m, towards latitude 0, longitude 0
+  double ecefY = 0.0;      // m, towards latitude 0, longitude 90 E
+  double ecefZ = 0.0;      // m, towards the north pole
   double longitude = 0.0;  // degrees, east positive
   double latitude = 0.0;   // degrees, north positive
   double altitude = 0.0;   // m above the ellipsoid
-  double east = 0.0;   // m
-  double north = 0.0;  // m
-  double up = 0.0;     // m
+  double east = 0.0;       // m
+  double north = 0.0;      // m
+  double up = 0.0;         // m
 };
 
 // Reads longitude, latitude, altitude; writes ecefX/Y/Z.
@@ -37,8 +37,8 @@ int EcefToGeodetic(GeoPoint& point);
 
 // Rotates an ECEF difference into the tangent plane at the reference's
 // latitude/longitude.
-int EcefToEnu(const GeoPoint& reference, double dx, double dy, double dz,
-              double& east, double& north, double& up);
+int EcefToEnu(const GeoPoint& reference, double dx, double dy, double dz, double& east,
+              double& north, double& up);
 
 // Target = reference's ECEF fields AS THEY STAND plus the rotated offsets; then
 // its geodetic fields from EcefToGeodetic. Run GeodeticToEcef on the
@@ -62,5 +62,5 @@ void SetRandomSeedTimeSource(GeoTimeSource source);
 // the reference's tangent plane). Side effects the displays rely on: ECEF of
 // all three refreshed; east/north/up of measured and truth = their offsets from
 // the reference; the reference's own east/north/up = 0.
-int ComputePositionErrors(GeoPoint& measured, GeoPoint& truth, GeoPoint& reference,
-                          double& error3d, double& error2d);
+int ComputePositionErrors(GeoPoint& measured, GeoPoint& truth, GeoPoint& reference, double& error3d,
+                          double& error2d);

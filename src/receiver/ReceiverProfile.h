@@ -13,9 +13,9 @@ inline constexpr std::size_t kExtraCommandsMax = 10239;  // additional commands,
 inline constexpr std::size_t kSingleExtraCommandMax = 255;
 
 struct ReceiverProfile {
-  std::string gpsInit;      // RCVGPS
-  std::string glonassInit;  // RCVGLN
-  std::string coldStart;    // RCVCLD
+  std::string gpsInit;        // RCVGPS
+  std::string glonassInit;    // RCVGLN
+  std::string coldStart;      // RCVCLD
   std::string extraCommands;  // RCVXTR
 };
 

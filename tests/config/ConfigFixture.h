@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
 #include "receiver/ReceiverProfile.h"
 #include "state/StationState.h"
 #include "support/MainPanelFixture.h"
 #include "support/TextFile.h"
-#include "panels/GNSS_UI_MENU_uir.h"
 
 // The built-in texts, as the station documents them.
 inline const std::string kCold0 =

@@ -1,17 +1,16 @@
 // Geodesy checked against GeographicLib. The station converts degrees with
 // pi = 3.1415926536; the oracle is handed the same angle in its own degrees
 // (OracleDegrees), so the comparison checks the formulae, not that constant.
+#include "geo/Geo.h"
+
 #include <gtest/gtest.h>
 
 #include <GeographicLib/Geocentric.hpp>
 #include <GeographicLib/LocalCartesian.hpp>
 #include <GeographicLib/Math.hpp>
-
 #include <cmath>
 #include <ctime>
 #include <vector>
-
-#include "geo/Geo.h"
 
 namespace {
 
@@ -87,7 +86,8 @@ TEST(GeoConversion, AgreesWithGeographicLibBothWays) {
 }
 
 TEST(GeoConversion, EquatorAndPole) {
-  const double b = std::sqrt(geo::kSemiMajorAxis * geo::kSemiMajorAxis * (1.0 - geo::kEccentricitySquared));
+  const double b =
+      std::sqrt(geo::kSemiMajorAxis * geo::kSemiMajorAxis * (1.0 - geo::kEccentricitySquared));
   for (double h : kAltitudes) {
     SCOPED_TRACE(testing::Message() << "h " << h);
     GeoPoint equator = Geodetic(0.0, 0.0, h);
@@ -126,8 +126,8 @@ TEST(GeoErrors, AgreeWithGeographicLibLocalFrame) {
     double lat, lon, h;
   };
   const Reference references[] = {{48.1173, 11.516667, 545.4}, {-33.8688, 151.2093, 20.0},
-                                  {37.386, -122.0838, -30.0}, {0.0, 0.0, 0.0},
-                                  {89.0, 45.0, 1000.0},       {-70.0, -170.0, 3000.0}};
+                                  {37.386, -122.0838, -30.0},  {0.0, 0.0, 0.0},
+                                  {89.0, 45.0, 1000.0},        {-70.0, -170.0, 3000.0}};
   struct Enu {
     double e, n, u;
   };
@@ -136,7 +136,8 @@ TEST(GeoErrors, AgreeWithGeographicLibLocalFrame) {
                          {0, 0, -60},       {-4000, -6000, 2000}};
 
   for (const Reference& r : references) {
-    const GeographicLib::LocalCartesian frame(OracleDegrees(r.lat), OracleDegrees(r.lon), r.h, Earth());
+    const GeographicLib::LocalCartesian frame(OracleDegrees(r.lat), OracleDegrees(r.lon), r.h,
+                                              Earth());
     auto place = [&](const Enu& o) {
       double lat, lon, h;
       frame.Reverse(o.e, o.n, o.u, lat, lon, h);
@@ -144,8 +145,9 @@ TEST(GeoErrors, AgreeWithGeographicLibLocalFrame) {
     };
     for (const Enu& m : offsets) {
       for (const Enu& t : offsets) {
-        SCOPED_TRACE(testing::Message() << "ref " << r.lat << "," << r.lon << " measured " << m.e << ","
-                                        << m.n << "," << m.u << " truth " << t.e << "," << t.n << "," << t.u);
+        SCOPED_TRACE(testing::Message()
+                     << "ref " << r.lat << "," << r.lon << " measured " << m.e << "," << m.n << ","
+                     << m.u << " truth " << t.e << "," << t.n << "," << t.u);
         GeoPoint measured = place(m);
         GeoPoint truth = place(t);
         GeoPoint reference = Geodetic(r.lat, r.lon, r.h);
@@ -153,8 +155,10 @@ TEST(GeoErrors, AgreeWithGeographicLibLocalFrame) {
         double error3d = -1.0, error2d = -1.0;
         ComputePositionErrors(measured, truth, reference, error3d, error2d);
 
-        EXPECT_NEAR(error3d, std::sqrt((m.e - t.e) * (m.e - t.e) + (m.n - t.n) * (m.n - t.n) +
-                                       (m.u - t.u) * (m.u - t.u)), 1e-3);
+        EXPECT_NEAR(error3d,
+                    std::sqrt((m.e - t.e) * (m.e - t.e) + (m.n - t.n) * (m.n - t.n) +
+                              (m.u - t.u) * (m.u - t.u)),
+                    1e-3);
         EXPECT_NEAR(error2d, std::hypot(m.e - t.e, m.n - t.n), 1e-3);
         EXPECT_NEAR(measured.east, m.e, 1e-3);
         EXPECT_NEAR(measured.north, m.n, 1e-3);
@@ -180,9 +184,9 @@ class RandomPoint : public testing::Test {
 };
 
 bool SamePoint(const GeoPoint& a, const GeoPoint& b) {
-  return a.ecefX == b.ecefX && a.ecefY == b.ecefY && a.ecefZ == b.ecefZ && a.longitude == b.longitude &&
-         a.latitude == b.latitude && a.altitude == b.altitude && a.east == b.east && a.north == b.north &&
-         a.up == b.up;
+  return a.ecefX == b.ecefX && a.ecefY == b.ecefY && a.ecefZ == b.ecefZ &&
+         a.longitude == b.longitude && a.latitude == b.latitude && a.altitude == b.altitude &&
+         a.east == b.east && a.north == b.north && a.up == b.up;
 }
 
 TEST_F(RandomPoint, SameSecondGivesSamePointNextSecondAnother) {
@@ -204,10 +208,12 @@ TEST_F(RandomPoint, StaysInsideTheRadiusAndTruncatesTowardZero) {
   struct Case {
     double lat, lon, h, radius;
   };
-  const Case cases[] = {{48.1173, 11.516667, 545.4, 5000.0}, {-33.8688, -70.6, -400.0, 250.0},
+  const Case cases[] = {{48.1173, 11.516667, 545.4, 5000.0},
+                        {-33.8688, -70.6, -400.0, 250.0},
                         {0.00005, -0.00005, 0.0, 20.0}};
   for (const Case& c : cases) {
-    const GeographicLib::LocalCartesian frame(OracleDegrees(c.lat), OracleDegrees(c.lon), c.h, Earth());
+    const GeographicLib::LocalCartesian frame(OracleDegrees(c.lat), OracleDegrees(c.lon), c.h,
+                                              Earth());
     for (std::time_t second = 0; second < 300; ++second) {
       SCOPED_TRACE(testing::Message() << "ref " << c.lat << "," << c.lon << " second " << second);
       g_fakeNow = 1'700'000'000 + second * 7919;

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "state/StationState.h"
 #include "support/EmulatorProcess.h"
 #include "support/MainPanelFixture.h"
-#include "panels/GNSS_UI_MENU_uir.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // records.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "receiver/Nmea.h"
-#include "text/CText.h"
 #include "support/CommaLocale.h"
+#include "text/CText.h"
 
 namespace {
 
@@ -39,7 +39,8 @@ TEST(GetNmeaField, Table) {
       {"trailing comma", "A,", 1, 0, ""},
       {"field ends at asterisk", "A*47", 0, 1, "A"},
       {"commas after the asterisk still count", "1,2*47,x", 2, 1, "x"},
-      {"30 characters cut to 24", "ABCDEFGHIJKLMNOPQRSTUVWXYZ1234,B", 0, 1, "ABCDEFGHIJKLMNOPQRSTUVWX"},
+      {"30 characters cut to 24", "ABCDEFGHIJKLMNOPQRSTUVWXYZ1234,B", 0, 1,
+       "ABCDEFGHIJKLMNOPQRSTUVWX"},
       {"negative index", "A,B", -1, 0, "~"},
       {"field starting at position 6,099 is not read", longText + ",tail", 1, 0, "~"},
       {"field copy stops at position 6,099", atBound + ",tail", 1, 1, "t"},
@@ -67,21 +68,23 @@ TEST(GgaDecoder, Table) {
     double hdop;  // kNoValue: the previous hdop stays
     int result;
   } cases[] = {
-      {"example", "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
-       48.1173, 11.0 + 31.0 / 60.0, 592.3, 12, 35, 19, 0.9, 1},
+      {"example", "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47", 48.1173,
+       11.0 + 31.0 / 60.0, 592.3, 12, 35, 19, 0.9, 1},
       {"south and west", "$GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,*47",
        -48.1173, -(11.0 + 31.0 / 60.0), 592.3, 12, 35, 19, 0.9, 1},
-      {"any talker", "$GNGGA,001122.90,0000.600,N,18000.000,E,2,12,1.25,-10.5,M,0.5,M,,*47",
-       0.01, 180.0, -10.0, 0, 11, 22, 1.25, 2},
+      {"any talker", "$GNGGA,001122.90,0000.600,N,18000.000,E,2,12,1.25,-10.5,M,0.5,M,,*47", 0.01,
+       180.0, -10.0, 0, 11, 22, 1.25, 2},
       {"empty hdop keeps the previous one",
-       "$GPGGA,123519,4807.038,N,01131.000,E,1,08,,545.4,M,46.9,M,,*47",
-       48.1173, 11.0 + 31.0 / 60.0, 592.3, 12, 35, 19, kNoValue, 1},
+       "$GPGGA,123519,4807.038,N,01131.000,E,1,08,,545.4,M,46.9,M,,*47", 48.1173,
+       11.0 + 31.0 / 60.0, 592.3, 12, 35, 19, kNoValue, 1},
       {"empty altitude and separation", "$GPGGA,123519,4807.038,N,01131.000,E,6,08,0.9,,M,,M,,*47",
        48.1173, 11.0 + 31.0 / 60.0, 0.0, 12, 35, 19, 0.9, 6},
       {"no fix, every field empty", "$GPGGA,,,,,,0,,,,,,,,*66", 0, 0, 0, 0, 0, 0, kNoValue, 0},
-      {"short time and position fields", "$GPGGA,1,4,N,0,E,1,,,,,,,,", 4.0, 0.0, 0, 1, 0, 0, kNoValue, 1},
-      {"foreign sentence writes zeros", "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A",
-       0, 0, 0, 0, 0, 0, kNoValue, 0},
+      {"short time and position fields", "$GPGGA,1,4,N,0,E,1,,,,,,,,", 4.0, 0.0, 0, 1, 0, 0,
+       kNoValue, 1},
+      {"foreign sentence writes zeros",
+       "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A", 0, 0, 0, 0, 0, 0,
+       kNoValue, 0},
       {"no dollar writes zeros", "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
        0, 0, 0, 0, 0, 0, kNoValue, 0},
       {"shorter than the address", "$GPGGA", 0, 0, 0, 0, 0, 0, kNoValue, 0},
@@ -127,13 +130,15 @@ TEST(GsaDecoder, ChainOfTwoSentencesFillsSlotsOneAfterAnother) {
   EXPECT_EQ(status.usedPrn[0], 5);
   EXPECT_EQ(status.usedPrn[1], 12);
   for (int slot = 2; slot < 12; ++slot) EXPECT_EQ(status.usedPrn[slot], 0) << slot;
-  for (int slot = 12; slot < kUsedPrnSlots; ++slot) EXPECT_EQ(status.usedPrn[slot], kUntouched) << slot;
+  for (int slot = 12; slot < kUsedPrnSlots; ++slot)
+    EXPECT_EQ(status.usedPrn[slot], kUntouched) << slot;
   EXPECT_DOUBLE_EQ(status.pdop, 1.8);
   EXPECT_DOUBLE_EQ(status.hdop, 1.0);
   EXPECT_DOUBLE_EQ(status.vdop, 1.5);
 
   // Slots follow the field positions: an empty third field leaves slot 4 at 0.
-  EXPECT_EQ(GPGSAParser_Status("$GNGSA,A,3,65,66,,72,,,,,,,,,2.0,,*11", status, status.usedCount), 5);
+  EXPECT_EQ(GPGSAParser_Status("$GNGSA,A,3,65,66,,72,,,,,,,,,2.0,,*11", status, status.usedCount),
+            5);
   EXPECT_EQ(status.usedPrn[0], 5);
   EXPECT_EQ(status.usedPrn[2], 65);
   EXPECT_EQ(status.usedPrn[3], 66);
@@ -222,34 +227,79 @@ TEST(GsvDecoder, Table) {
     int result, messageCount, messageNumber;
     std::vector<Entry> entries;  // every other entry stays at -1
   } cases[] = {
-      {"message 3 of 10 stores two", "$GPGSV,3,3,10,07,79,048,42,02,51,062,43*7D", 0, 10, 3, 3,
+      {"message 3 of 10 stores two",
+       "$GPGSV,3,3,10,07,79,048,42,02,51,062,43*7D",
+       0,
+       10,
+       3,
+       3,
        {{8, 7, 79, 48, 42}, {9, 2, 51, 62, 43}}},
-      {"from firstSlot", "$GPGSV,3,3,10,07,79,048,42,02,51,062,43*7D", 12, 10, 3, 3,
+      {"from firstSlot",
+       "$GPGSV,3,3,10,07,79,048,42,02,51,062,43*7D",
+       12,
+       10,
+       3,
+       3,
        {{20, 7, 79, 48, 42}, {21, 2, 51, 62, 43}}},
       {"signal id after the last block is not a satellite",
-       "$GLGSV,3,3,10,07,79,048,42,02,51,062,43,1*7D", 0, 10, 3, 3,
+       "$GLGSV,3,3,10,07,79,048,42,02,51,062,43,1*7D",
+       0,
+       10,
+       3,
+       3,
        {{8, 7, 79, 48, 42}, {9, 2, 51, 62, 43}}},
-      {"message 1 of 3 in view", "$GPGSV,1,1,03,01,10,100,30,02,20,200,31,03,30,300,32*70", 0, 3, 1, 1,
+      {"message 1 of 3 in view",
+       "$GPGSV,1,1,03,01,10,100,30,02,20,200,31,03,30,300,32*70",
+       0,
+       3,
+       1,
+       1,
        {{0, 1, 10, 100, 30}, {1, 2, 20, 200, 31}, {2, 3, 30, 300, 32}}},
       {"message 7 stores none", "$GBGSV,7,7,25,14,31,261,49*52", 0, 25, 7, 7, {}},
-      {"empty C/N0 stays -1", "$GPGSV,1,1,02,05,40,083,,06,,,*70", 0, 2, 1, 1,
+      {"empty C/N0 stays -1",
+       "$GPGSV,1,1,02,05,40,083,,06,,,*70",
+       0,
+       2,
+       1,
+       1,
        {{0, 5, 40, 83, -1}, {1, 6, -1, -1, -1}}},
-      {"empty message count is not written", "$GPGSV,,1,01,05,40,083,20*70", 0, 1, 42, 1,
+      {"empty message count is not written",
+       "$GPGSV,,1,01,05,40,083,20*70",
+       0,
+       1,
+       42,
+       1,
        {{0, 5, 40, 83, 20}}},
       {"no number, no in-view", "$GPGSV,2,,,05,40,083,20*70", 0, 0, 2, 0, {}},
-      {"in view beyond int is clamped", "$GPGSV,9,2,99999999999,05,40,083,20*70", 0, INT_MAX, 9, 2,
+      {"in view beyond int is clamped",
+       "$GPGSV,9,2,99999999999,05,40,083,20*70",
+       0,
+       INT_MAX,
+       9,
+       2,
        {{4, 5, 40, 83, 20}}},
-      {"entries past 32 are dropped", "$GPGSV,4,2,16,05,40,083,20,06,41,084,21,07,42,085,22,08,43,086,23*70",
-       26, 16, 4, 2, {{30, 5, 40, 83, 20}, {31, 6, 41, 84, 21}}},
-      {"entries before 0 are dropped", "$GPGSV,4,1,16,05,40,083,20,06,41,084,21,07,42,085,22,08,43,086,23*70",
-       -3, 16, 4, 1, {{0, 8, 43, 86, 23}}},
+      {"entries past 32 are dropped",
+       "$GPGSV,4,2,16,05,40,083,20,06,41,084,21,07,42,085,22,08,43,086,23*70",
+       26,
+       16,
+       4,
+       2,
+       {{30, 5, 40, 83, 20}, {31, 6, 41, 84, 21}}},
+      {"entries before 0 are dropped",
+       "$GPGSV,4,1,16,05,40,083,20,06,41,084,21,07,42,085,22,08,43,086,23*70",
+       -3,
+       16,
+       4,
+       1,
+       {{0, 8, 43, 86, 23}}},
       {"foreign sentence", "$GPGSA,A,3,05,12,,,,,,,,,,,1.8,1.0,1.5*2E", 0, 0, 42, 42, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GuardedTable guarded;
     int messageCount = 42, messageNumber = 42;
-    EXPECT_EQ(GPGSVParser(c.sentence, guarded.table, messageCount, messageNumber, c.firstSlot), c.result);
+    EXPECT_EQ(GPGSVParser(c.sentence, guarded.table, messageCount, messageNumber, c.firstSlot),
+              c.result);
     EXPECT_EQ(messageCount, c.messageCount);
     EXPECT_EQ(messageNumber, c.messageNumber);
     SatelliteTable expected;
@@ -280,7 +330,8 @@ TEST(DateDecoders, Table) {
       {"RMC date, century always 2000", GPRMCParser,
        "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A", 1, 23, 3, 2094},
       {"RMC empty date", GPRMCParser, "$GPRMC,123519,V,,,,,,,,,N*6A", 1, 0, 0, 0},
-      {"RMC malformed year reads as atoi", GPRMCParser, "$GPRMC,1,A,,,,,,,2208-1,,*6A", 1, 22, 8, 1999},
+      {"RMC malformed year reads as atoi", GPRMCParser, "$GPRMC,1,A,,,,,,,2208-1,,*6A", 1, 22, 8,
+       1999},
       {"RMC short date", GPRMCParser, "$GPRMC,1,A,,,,,,,2308,,*6A", 1, 23, 8, 2000},
       {"RMC given a ZDA", GPRMCParser, "$GPZDA,201530.00,04,07,2002,00,00*60", 0, 9, 9, 9},
       {"ZDA", GPZDAParser, "$GPZDA,201530.00,04,07,2002,00,00*60", 1, 4, 7, 2002},

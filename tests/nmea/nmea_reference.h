@@ -10,5 +10,6 @@ int Gga(const char* sentence, FixRecord& fix);
 int Gsa(const char* sentence, FixStatus& status, int firstSlot);
 int Zda(const char* sentence, FixRecord& fix);
 int Rmc(const char* sentence, FixRecord& fix);
-int Gsv(const char* sentence, SatelliteTable& table, int& messageCount, int& messageNumber, int firstSlot);
+int Gsv(const char* sentence, SatelliteTable& table, int& messageCount, int& messageNumber,
+        int firstSlot);
 }  // namespace reference

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "report/ProgressLog.h"
 #include "support/HeadlessRuntime.h"
 #include "support/TextFile.h"
-#include "panels/GNSS_UI_MENU_uir.h"
 
 namespace {
 

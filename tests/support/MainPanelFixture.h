@@ -9,10 +9,10 @@
 #include <filesystem>
 
 #include "app/GNSS_UI_MENU.h"
+#include "panels/GNSS_UI_MENU_uir.h"
 #include "platform/ui.h"
 #include "state/StationState.h"
 #include "support/HeadlessRuntime.h"
-#include "panels/GNSS_UI_MENU_uir.h"
 
 class MainPanelTest : public testing::Test {
  protected:
