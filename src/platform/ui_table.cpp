@@ -1,11 +1,21 @@
 // Tables of the panel layer on QTableWidget. Rows and columns are numbered
 // from 1 here and from 0 in Qt; cells are text items made on first use.
+//
+// Fitting a table to its contents measures only what changed since the last
+// fit: the satellite map gets a row on top on every pass of the moving test
+// and is fitted each time, and measuring its 300 x 32 cells and labels again
+// cost several times the rest of the pass. Rows and columns made since the
+// last fit take the size of their contents; the others only grow, so that a
+// column keeps its width while its later cells are narrower.
+#include <QAbstractItemModel>
 #include <QBrush>
 #include <QColor>
 #include <QHeaderView>
 #include <QTableWidget>
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/ui.h"
 #include "platform/ui_internal.h"
@@ -13,6 +23,147 @@
 using namespace ui_internal;
 
 namespace {
+
+// What changed in one table since its last fit, learnt from its model's
+// signals so that every way of changing the table is seen. A child of the
+// table, found by its object name.
+class FitTracker : public QObject {
+ public:
+  static constexpr const char* kName = "stationFitTracker";
+
+  explicit FitTracker(QTableWidget* table) : QObject(table), table_(table) {
+    setObjectName(kName);
+    QAbstractItemModel* model = table->model();
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { Inserted(kRow, first, last); });
+    connect(model, &QAbstractItemModel::columnsInserted, this,
+            [this](const QModelIndex&, int first, int last) { Inserted(kColumn, first, last); });
+    connect(model, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int first, int last) { Removed(kRow, first, last); });
+    connect(model, &QAbstractItemModel::columnsRemoved, this,
+            [this](const QModelIndex&, int first, int last) { Removed(kColumn, first, last); });
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+              CellsChanged(from, to, roles);
+            });
+    connect(model, &QAbstractItemModel::headerDataChanged, this,
+            [this](Qt::Orientation orientation, int first, int last) {
+              auto& sections = sections_[orientation == Qt::Vertical ? kRow : kColumn];
+              last = std::min(last, static_cast<int>(sections.size()) - 1);
+              for (int i = std::max(first, 0); i <= last; ++i)
+                sections[static_cast<std::size_t>(i)] =
+                    std::max(sections[static_cast<std::size_t>(i)], kTouched);
+            });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { StartOver(); });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { StartOver(); });
+    StartOver();
+  }
+
+  static FitTracker* Of(QTableWidget* table) {
+    auto* tracker = table->findChild<QObject*>(kName, Qt::FindDirectChildrenOnly);
+    return tracker ? static_cast<FitTracker*>(tracker) : new FitTracker(table);
+  }
+
+  // Sizes the changed rows and columns from their changed cells and labels.
+  void Fit() {
+    QHeaderView* headers[2] = {table_->verticalHeader(), table_->horizontalHeader()};
+    const int grid = table_->showGrid() ? 1 : 0;
+    std::vector<int> need[2];
+    for (int axis : {kRow, kColumn}) {
+      const auto& sections = sections_[axis];
+      need[axis].assign(sections.size(), -1);
+      if (headers[axis]->isHidden()) continue;
+      for (std::size_t i = 0; i < sections.size(); ++i)
+        if (sections[i] != kClean)
+          need[axis][i] = headers[axis]->sectionSizeHint(static_cast<int>(i));
+    }
+    std::sort(cells_.begin(), cells_.end());
+    cells_.erase(std::unique(cells_.begin(), cells_.end()), cells_.end());
+    QAbstractItemModel* model = table_->model();
+    for (const auto& [row, column] : cells_) {
+      const QSize hint = table_->sizeHintForIndex(model->index(row, column));
+      int& height = need[kRow][static_cast<std::size_t>(row)];
+      int& width = need[kColumn][static_cast<std::size_t>(column)];
+      height = std::max(height, hint.height() + grid);
+      width = std::max(width, hint.width() + grid);
+    }
+    // Columns first: a row's height follows its cells' widths when the
+    // text wraps.
+    for (int axis : {kColumn, kRow}) {
+      QHeaderView* header = headers[axis];
+      auto& sections = sections_[axis];
+      for (std::size_t i = 0; i < sections.size(); ++i) {
+        const int logical = static_cast<int>(i);
+        if ((sections[i] == kClean && need[axis][i] < 0) || header->isSectionHidden(logical))
+          continue;
+        const int current = header->sectionSize(logical);
+        int size = std::max(need[axis][i], 0);
+        if (sections[i] != kNew) size = std::max(size, current);
+        size = std::clamp(size, header->minimumSectionSize(), header->maximumSectionSize());
+        if (size != current) header->resizeSection(logical, size);
+      }
+      std::fill(sections.begin(), sections.end(), kClean);
+    }
+    cells_.clear();
+  }
+
+ private:
+  enum Axis { kRow = 0, kColumn = 1 };
+  // State of a row or column since the last fit, in increasing order of the
+  // work it takes.
+  enum State : unsigned char { kClean, kTouched, kNew };
+
+  void Inserted(Axis axis, int first, int last) {
+    const int count = last - first + 1;
+    auto& sections = sections_[axis];
+    first = std::clamp(first, 0, static_cast<int>(sections.size()));
+    sections.insert(sections.begin() + first, static_cast<std::size_t>(count), kNew);
+    for (auto& cell : cells_) {
+      int& at = axis == kRow ? cell.first : cell.second;
+      if (at >= first) at += count;
+    }
+  }
+
+  void Removed(Axis axis, int first, int last) {
+    auto& sections = sections_[axis];
+    last = std::min(last, static_cast<int>(sections.size()) - 1);
+    if (first < 0 || last < first) return;
+    sections.erase(sections.begin() + first, sections.begin() + last + 1);
+    const int count = last - first + 1;
+    std::erase_if(cells_, [&](std::pair<int, int>& cell) {
+      int& at = axis == kRow ? cell.first : cell.second;
+      if (at > last) at -= count;
+      return at >= first && at <= last;
+    });
+  }
+
+  void CellsChanged(const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+    // Colours leave the size as it is.
+    if (!roles.isEmpty() && std::all_of(roles.begin(), roles.end(), [](int role) {
+          return role == Qt::BackgroundRole || role == Qt::ForegroundRole;
+        }))
+      return;
+    for (int row = from.row(); row <= to.row(); ++row)
+      for (int column = from.column(); column <= to.column(); ++column)
+        cells_.emplace_back(row, column);
+  }
+
+  // Everything is measured at the next fit: the table as it was made, or
+  // after its model was reset or reordered.
+  void StartOver() {
+    sections_[kRow].assign(static_cast<std::size_t>(table_->rowCount()), kNew);
+    sections_[kColumn].assign(static_cast<std::size_t>(table_->columnCount()), kNew);
+    cells_.clear();
+    for (int row = 0; row < table_->rowCount(); ++row)
+      for (int column = 0; column < table_->columnCount(); ++column)
+        if (table_->item(row, column) != nullptr) cells_.emplace_back(row, column);
+  }
+
+  QTableWidget* table_;
+  std::vector<State> sections_[2];
+  // Cells (row, column) whose contents changed.
+  std::vector<std::pair<int, int>> cells_;
+};
 
 QTableWidget* Table(int panel, int control, const char* operation) {
   QWidget* w = ControlWidget(panel, control);
@@ -24,7 +175,9 @@ QTableWidget* Table(int panel, int control, const char* operation) {
   if (table == nullptr) {
     Fail(kErrNotSupported,
          std::string(operation) + ": " + w->objectName().toStdString() + " is not a table");
+    return nullptr;
   }
+  FitTracker::Of(table);
   return table;
 }
 
@@ -182,12 +335,6 @@ int SetTableColumnLabel(int panel, int control, int column, const char* label) {
 int FitTableToContents(int panel, int control) {
   QTableWidget* table = Table(panel, control, "FitTableToContents");
   if (table == nullptr) return kErrBadControl;
-  // Sized to the cells in view and the labels: measuring every cell of the
-  // satellite map (300 x 32) costs three times as much on every pass, and its
-  // cells are alike (a mark or nothing).
-  table->horizontalHeader()->setResizeContentsPrecision(0);
-  table->verticalHeader()->setResizeContentsPrecision(0);
-  table->resizeColumnsToContents();
-  table->resizeRowsToContents();
+  FitTracker::Of(table)->Fit();
   return 0;
 }
