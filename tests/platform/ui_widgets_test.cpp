@@ -339,6 +339,39 @@ TEST_F(Widgets, TableFitGrowsWhatChangedAndNeverShrinks) {
   EXPECT_LE(table->rowHeight(0), rowHeight) << "an empty new row is no taller";
 }
 
+// A table hidden and shown again between two rounds of events only stops
+// painting; hidden across events it is hidden for real. What was set is
+// what reads back.
+TEST_F(Widgets, TableHiddenWhileItChanges) {
+  QTableWidget* table = TableWidget();
+  ASSERT_NE(table, nullptr);
+  ASSERT_TRUE(table->isVisible());
+  int visible = -1;
+  ASSERT_EQ(SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 0), 0);
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 0);
+  InsertTableRows(panel_, W_TABLE, 1, 1);
+  SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 1);
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 1);
+  ProcessSystemEvents();
+  EXPECT_TRUE(table->isVisible());
+  EXPECT_TRUE(table->updatesEnabled());
+  EXPECT_TRUE(table->viewport()->updatesEnabled());
+
+  SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 0);
+  ProcessSystemEvents();
+  EXPECT_TRUE(table->isHidden()) << "still hidden when the events came";
+  EXPECT_TRUE(table->updatesEnabled());
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 0);
+  SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 1);
+  ProcessSystemEvents();
+  EXPECT_TRUE(table->isVisible());
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 1);
+}
+
 TEST_F(Widgets, BackgroundColourOfIndicators) {
   int color = -1;
   for (int control : {W_USED, W_TEXT}) {
