@@ -10,7 +10,11 @@
 #include <QAbstractItemModel>
 #include <QBrush>
 #include <QColor>
+#include <QHash>
 #include <QHeaderView>
+#include <QPainter>
+#include <QPixmap>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <algorithm>
 #include <string>
@@ -24,6 +28,70 @@ using namespace ui_internal;
 
 namespace {
 
+// Paints a table's plain cells (text on a colour, as the satellite map's
+// bullets) from images of cells already painted. The whole view is painted
+// again on each pass when a row comes on top, and laying out the text of
+// every cell in view cost more than the rest of the pass; the images are
+// the style's own painting of the cell on the view's ground, so the panel
+// looks the same. Anything else in a cell is painted as usual.
+class CellPainter : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    constexpr auto kOther = QStyleOptionViewItem::HasCheckIndicator |
+                            QStyleOptionViewItem::HasDecoration | QStyleOptionViewItem::Alternate;
+    const QStyle::State kChanging = QStyle::State_Selected | QStyle::State_HasFocus |
+                                    QStyle::State_Editing | QStyle::State_MouseOver;
+    const QBrush& ground = cell.backgroundBrush;
+    if ((cell.features & kOther) || (cell.state & kChanging) || option.rect.isEmpty() ||
+        (ground.style() != Qt::NoBrush && ground.style() != Qt::SolidPattern)) {
+      QStyledItemDelegate::paint(painter, option, index);
+      return;
+    }
+    const QPalette::ColorGroup group = !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (cell.state & QStyle::State_Active) ? QPalette::Active
+                                                                             : QPalette::Inactive;
+    const QColor base = cell.palette.color(group, QPalette::Base);
+    const qreal ratio = painter->device()->devicePixelRatioF();
+    const QString key =
+        QStringLiteral("%1|%2x%3|%4|%5|%6|%7|%8|%9|%10")
+            .arg(cell.text)
+            .arg(option.rect.width())
+            .arg(option.rect.height())
+            .arg(ground.style() == Qt::NoBrush ? 0u : ground.color().rgba())
+            .arg(cell.palette.color(group, QPalette::Text).rgba())
+            .arg(base.rgba())
+            .arg(cell.font.key())
+            .arg(static_cast<int>(cell.displayAlignment) | static_cast<int>(cell.features) << 16)
+            .arg(static_cast<int>(cell.state))
+            .arg(ratio);
+    auto found = images_.constFind(key);
+    if (found == images_.constEnd()) {
+      // Cells come in few kinds; a table whose cells are all different
+      // starts the collection again now and then.
+      if (images_.size() >= kImagesKept) images_.clear();
+      QPixmap image(option.rect.size() * ratio);
+      image.setDevicePixelRatio(ratio);
+      image.fill(base);
+      QPainter onImage(&image);
+      QStyleOptionViewItem at = option;
+      at.rect.moveTo(0, 0);
+      QStyledItemDelegate::paint(&onImage, at, index);
+      onImage.end();
+      found = images_.insert(key, image);
+    }
+    painter->drawPixmap(option.rect.topLeft(), *found);
+  }
+
+ private:
+  static constexpr int kImagesKept = 512;
+  mutable QHash<QString, QPixmap> images_;
+};
+
 // What changed in one table since its last fit, learnt from its model's
 // signals so that every way of changing the table is seen. A child of the
 // table, found by its object name.
@@ -33,6 +101,9 @@ class FitTracker : public QObject {
 
   explicit FitTracker(QTableWidget* table) : QObject(table), table_(table) {
     setObjectName(kName);
+    if (table->itemDelegate() != nullptr &&
+        table->itemDelegate()->metaObject() == &QStyledItemDelegate::staticMetaObject)
+      table->setItemDelegate(new CellPainter(table));
     QAbstractItemModel* model = table->model();
     connect(model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { Inserted(kRow, first, last); });

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLineSeries>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QValueAxis>
@@ -337,6 +338,34 @@ TEST_F(Widgets, TableFitGrowsWhatChangedAndNeverShrinks) {
   EXPECT_GT(table->columnWidth(3), byCell) << "from the cell now in column 4";
   EXPECT_EQ(table->rowHeight(1), rowHeight);
   EXPECT_LE(table->rowHeight(0), rowHeight) << "an empty new row is no taller";
+}
+
+// Cells painted from images of cells look as the style paints them.
+TEST_F(Widgets, TableCellsLookAsTheStylePaintsThem) {
+  QTableWidget* table = TableWidget();
+  ASSERT_NE(table, nullptr);
+  InsertTableColumns(panel_, W_TABLE, -1, 4);
+  InsertTableRows(panel_, W_TABLE, -1, 6);
+  for (int r = 1; r <= 6; ++r) {
+    SetTableRowLabel(panel_, W_TABLE, r, "Thu Dec 10 14:00:00 2026");
+    for (int c = 1; c <= 4; ++c) {
+      if ((r + c) % 3 == 0) continue;
+      SetTableCellVal(panel_, W_TABLE, r, c, c == 4 ? "a text" : "\xE2\x80\xA2");
+      if ((r + c) % 2) SetTableCellBackground(panel_, W_TABLE, r, c, VAL_GREEN);
+    }
+  }
+  FitTableToContents(panel_, W_TABLE);
+  ProcessSystemEvents();
+  const QImage cached = table->grab().toImage();
+  const QImage again = table->grab().toImage();
+  QAbstractItemDelegate* own = table->itemDelegate();
+  QStyledItemDelegate plain;
+  table->setItemDelegate(&plain);
+  const QImage styled = table->grab().toImage();
+  table->setItemDelegate(own);
+  ASSERT_EQ(cached.size(), styled.size());
+  EXPECT_TRUE(cached == styled);
+  EXPECT_TRUE(again == styled) << "painted from the images kept";
 }
 
 // A table hidden and shown again between two rounds of events only stops
