@@ -57,18 +57,16 @@ class CellPainter : public QStyledItemDelegate {
                                                                              : QPalette::Inactive;
     const QColor base = cell.palette.color(group, QPalette::Base);
     const qreal ratio = painter->device()->devicePixelRatioF();
-    const QString key =
-        QStringLiteral("%1|%2x%3|%4|%5|%6|%7|%8|%9|%10")
-            .arg(cell.text)
-            .arg(option.rect.width())
-            .arg(option.rect.height())
-            .arg(ground.style() == Qt::NoBrush ? 0u : ground.color().rgba())
-            .arg(cell.palette.color(group, QPalette::Text).rgba())
-            .arg(base.rgba())
-            .arg(cell.font.key())
-            .arg(static_cast<int>(cell.displayAlignment) | static_cast<int>(cell.features) << 16)
-            .arg(static_cast<int>(cell.state))
-            .arg(ratio);
+    const ImageKey key{cell.text,
+                       option.rect.size(),
+                       ground.style() == Qt::NoBrush ? 0u : ground.color().rgba(),
+                       cell.palette.color(group, QPalette::Text).rgba(),
+                       base.rgba(),
+                       cell.font,
+                       static_cast<int>(cell.displayAlignment),
+                       static_cast<int>(cell.features),
+                       static_cast<int>(cell.state),
+                       ratio};
     auto found = images_.constFind(key);
     if (found == images_.constEnd()) {
       // Cells come in few kinds; a table whose cells are all different
@@ -87,9 +85,24 @@ class CellPainter : public QStyledItemDelegate {
     painter->drawPixmap(option.rect.topLeft(), *found);
   }
 
+  // What a cell's image depends on.
+  struct ImageKey {
+    QString text;
+    QSize size;
+    QRgb ground, ink, base;
+    QFont font;
+    int alignment, features, state;
+    qreal ratio;
+    bool operator==(const ImageKey&) const = default;
+    friend size_t qHash(const ImageKey& key, size_t seed = 0) {
+      return qHashMulti(seed, key.text, key.size.width(), key.size.height(), key.ground, key.ink,
+                        key.state, key.features);
+    }
+  };
+
  private:
   static constexpr int kImagesKept = 512;
-  mutable QHash<QString, QPixmap> images_;
+  mutable QHash<ImageKey, QPixmap> images_;
 };
 
 // What changed in one table since its last fit, learnt from its model's
