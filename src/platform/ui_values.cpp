@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTextCursor>
 #include <QTimer>
 #include <cerrno>
@@ -103,6 +104,40 @@ QString FormatReal(QDoubleSpinBox* spin) {
 QString FormatReal(double value) { return QString::number(value, 'g', 15); }
 
 std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
+
+// A table hidden while it changes and shown again before any event is
+// processed (a row added on each pass of the moving test) is never drawn in
+// between, so there it is only kept from painting: hiding and showing it for
+// real laid the panel out again and measured every row label twice a pass.
+// Should it still be hidden when the events come, it is hidden then. Either
+// way ATTR_VISIBLE reads back what was set.
+constexpr const char* kHidingProperty = "stationHiding";
+
+bool Hiding(const QWidget* w) { return w->property(kHidingProperty).toBool(); }
+
+void SetVisible(QWidget* w, bool visible) {
+  if (Hiding(w)) {
+    if (!visible) return;
+    w->setProperty(kHidingProperty, false);
+    w->setUpdatesEnabled(true);
+    return;
+  }
+  if (!visible && w->isVisible() && qobject_cast<QTableWidget*>(w) != nullptr) {
+    w->setProperty(kHidingProperty, true);
+    w->setUpdatesEnabled(false);
+    QMetaObject::invokeMethod(
+        w,
+        [w] {
+          if (!Hiding(w)) return;
+          w->setProperty(kHidingProperty, false);
+          w->setUpdatesEnabled(true);
+          w->hide();
+        },
+        Qt::QueuedConnection);
+    return;
+  }
+  w->setHidden(!visible);
+}
 
 // A growing log follows its end until the operator scrolls away from it, and
 // again once they scroll back to the end. (Comparing the bar's value with its
@@ -350,7 +385,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
   }
   switch (attribute) {
     case ATTR_VISIBLE:
-      w->setHidden(value == 0);
+      SetVisible(w, value != 0);
       return 0;
     case ATTR_DIMMED:
       w->setEnabled(value == 0);
@@ -422,7 +457,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
   if (w == nullptr) return kErrBadControl;
   switch (attribute) {
     case ATTR_VISIBLE:
-      *value = w->isHidden() ? 0 : 1;
+      *value = w->isHidden() || Hiding(w) ? 0 : 1;
       return 0;
     case ATTR_DIMMED:
       *value = w->isEnabled() ? 0 : 1;

@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
 #include <QLineSeries>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QValueAxis>
@@ -273,6 +275,130 @@ TEST_F(Widgets, TableRowsColumnsLabelsAndColours) {
   GetNumTableRows(panel_, W_TABLE, &rows);
   GetNumTableColumns(panel_, W_TABLE, &columns);
   EXPECT_EQ(rows + columns, 0);
+}
+
+// Fitting measures what changed since the last fit: a long label or cell
+// widens its column, a later narrower cell leaves it as wide, a new row and a
+// new column take the size of their contents, whatever was changed in between.
+TEST_F(Widgets, TableFitGrowsWhatChangedAndNeverShrinks) {
+  QTableWidget* table = TableWidget();
+  ASSERT_NE(table, nullptr);
+  const char* kMark = "\xE2\x80\xA2";
+  InsertTableColumns(panel_, W_TABLE, -1, 3);
+  InsertTableRows(panel_, W_TABLE, -1, 2);
+  for (int c = 1; c <= 3; ++c) SetTableColumnLabel(panel_, W_TABLE, c, std::to_string(c).c_str());
+  SetTableCellVal(panel_, W_TABLE, 1, 1, kMark);
+  ASSERT_EQ(FitTableToContents(panel_, W_TABLE), 0);
+  const int narrow = table->columnWidth(0);
+  EXPECT_LT(narrow, table->horizontalHeader()->defaultSectionSize()) << "a new column fits";
+  EXPECT_EQ(table->columnWidth(1), narrow) << "alike labels, alike widths";
+  const int rowHeight = table->rowHeight(0);
+
+  // A new long label widens its column; a long cell its own.
+  SetTableColumnLabel(panel_, W_TABLE, 2, "a label much wider than a mark");
+  SetTableCellVal(panel_, W_TABLE, 2, 3, "a cell much wider than a mark, wider still");
+  FitTableToContents(panel_, W_TABLE);
+  const int byLabel = table->columnWidth(1), byCell = table->columnWidth(2);
+  EXPECT_GT(byLabel, 3 * narrow);
+  EXPECT_GT(byCell, byLabel);
+  EXPECT_EQ(table->columnWidth(0), narrow);
+  EXPECT_EQ(table->rowHeight(1), rowHeight) << "one line of text, the same height";
+  // The sizes Qt's own measure of every cell and label gives.
+  for (int c = 0; c < 3; ++c) {
+    const int fitted = table->columnWidth(c);
+    table->resizeColumnToContents(c);
+    EXPECT_EQ(table->columnWidth(c), fitted) << "column " << c;
+  }
+  for (int r = 0; r < 2; ++r) {
+    const int fitted = table->rowHeight(r);
+    table->resizeRowToContents(r);
+    EXPECT_EQ(table->rowHeight(r), fitted) << "row " << r;
+  }
+
+  // Narrower contents later: the columns keep their widths.
+  SetTableColumnLabel(panel_, W_TABLE, 2, "2");
+  SetTableCellVal(panel_, W_TABLE, 2, 3, kMark);
+  FitTableToContents(panel_, W_TABLE);
+  EXPECT_EQ(table->columnWidth(1), byLabel);
+  EXPECT_EQ(table->columnWidth(2), byCell);
+
+  // A row on top and a column inserted between the others around changes
+  // not yet fitted: the changes move with their cells.
+  InsertTableRows(panel_, W_TABLE, 1, 1);
+  SetTableRowLabel(panel_, W_TABLE, 1, "Thu Dec 10 14:00:00 2026");
+  SetTableCellVal(panel_, W_TABLE, 3, 3, "the widest cell of all, wider than any before it");
+  InsertTableColumns(panel_, W_TABLE, 2, 1);
+  SetTableColumnLabel(panel_, W_TABLE, 2, "17");
+  SetTableCellVal(panel_, W_TABLE, 1, 2, "a wide cell in a new column");
+  InsertTableRows(panel_, W_TABLE, 1, 1);
+  FitTableToContents(panel_, W_TABLE);
+  EXPECT_EQ(table->columnWidth(0), narrow);
+  EXPECT_GT(table->columnWidth(1), 3 * narrow) << "the new column, from its cell now in row 2";
+  EXPECT_EQ(table->columnWidth(2), byLabel);
+  EXPECT_GT(table->columnWidth(3), byCell) << "from the cell now in column 4";
+  EXPECT_EQ(table->rowHeight(1), rowHeight);
+  EXPECT_LE(table->rowHeight(0), rowHeight) << "an empty new row is no taller";
+}
+
+// Cells painted from images of cells look as the style paints them.
+TEST_F(Widgets, TableCellsLookAsTheStylePaintsThem) {
+  QTableWidget* table = TableWidget();
+  ASSERT_NE(table, nullptr);
+  InsertTableColumns(panel_, W_TABLE, -1, 4);
+  InsertTableRows(panel_, W_TABLE, -1, 6);
+  for (int r = 1; r <= 6; ++r) {
+    SetTableRowLabel(panel_, W_TABLE, r, "Thu Dec 10 14:00:00 2026");
+    for (int c = 1; c <= 4; ++c) {
+      if ((r + c) % 3 == 0) continue;
+      SetTableCellVal(panel_, W_TABLE, r, c, c == 4 ? "a text" : "\xE2\x80\xA2");
+      if ((r + c) % 2) SetTableCellBackground(panel_, W_TABLE, r, c, VAL_GREEN);
+    }
+  }
+  FitTableToContents(panel_, W_TABLE);
+  ProcessSystemEvents();
+  const QImage cached = table->grab().toImage();
+  const QImage again = table->grab().toImage();
+  QAbstractItemDelegate* own = table->itemDelegate();
+  QStyledItemDelegate plain;
+  table->setItemDelegate(&plain);
+  const QImage styled = table->grab().toImage();
+  table->setItemDelegate(own);
+  ASSERT_EQ(cached.size(), styled.size());
+  EXPECT_TRUE(cached == styled);
+  EXPECT_TRUE(again == styled) << "painted from the images kept";
+}
+
+// A table hidden and shown again between two rounds of events only stops
+// painting; hidden across events it is hidden for real. What was set is
+// what reads back.
+TEST_F(Widgets, TableHiddenWhileItChanges) {
+  QTableWidget* table = TableWidget();
+  ASSERT_NE(table, nullptr);
+  ASSERT_TRUE(table->isVisible());
+  int visible = -1;
+  ASSERT_EQ(SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 0), 0);
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 0);
+  InsertTableRows(panel_, W_TABLE, 1, 1);
+  SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 1);
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 1);
+  ProcessSystemEvents();
+  EXPECT_TRUE(table->isVisible());
+  EXPECT_TRUE(table->updatesEnabled());
+  EXPECT_TRUE(table->viewport()->updatesEnabled());
+
+  SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 0);
+  ProcessSystemEvents();
+  EXPECT_TRUE(table->isHidden()) << "still hidden when the events came";
+  EXPECT_TRUE(table->updatesEnabled());
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 0);
+  SetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, 1);
+  ProcessSystemEvents();
+  EXPECT_TRUE(table->isVisible());
+  GetCtrlAttribute(panel_, W_TABLE, ATTR_VISIBLE, &visible);
+  EXPECT_EQ(visible, 1);
 }
 
 TEST_F(Widgets, BackgroundColourOfIndicators) {
