@@ -181,6 +181,16 @@ class StationGraph : public QChartView {
 
   // Ticks at 1, 2 or 5 times a power of ten from 0, about five of them: a fixed
   // tick count over a nice range still labels 100 in thirds (33.3333).
+  // Fixed ticks while the range moves: dynamic ticks at the old, small step
+  // over a new, large range would make an axis item per step (a 10,000-pass
+  // drive stalled on that).
+  static void SetRangeAtRoundSteps(QValueAxis* axis, double min, double max) {
+    axis->setTickType(QValueAxis::TicksFixed);
+    axis->setRange(min, max);
+    axis->applyNiceNumbers();
+    TickAtRoundSteps(axis);
+  }
+
   static void TickAtRoundSteps(QValueAxis* axis) {
     const double range = axis->max() - axis->min();
     if (!(range > 0.0)) return;
@@ -202,16 +212,12 @@ class StationGraph : public QChartView {
   void FitAxes() {
     const double maxX = std::max(maxX_, 1.0), maxY = std::max(maxY_, 1.0);
     if (minX_ < shownMinX_ || maxX > shownMaxX_) {
-      xAxis_->setRange(minX_, maxX);
-      xAxis_->applyNiceNumbers();
-      TickAtRoundSteps(xAxis_);
+      SetRangeAtRoundSteps(xAxis_, minX_, maxX);
       shownMinX_ = xAxis_->min();
       shownMaxX_ = xAxis_->max();
     }
     if (minY_ < shownMinY_ || maxY > shownMaxY_) {
-      yAxis_->setRange(minY_, maxY * 1.05);
-      yAxis_->applyNiceNumbers();
-      TickAtRoundSteps(yAxis_);
+      SetRangeAtRoundSteps(yAxis_, minY_, maxY * 1.05);
       shownMinY_ = yAxis_->min();
       shownMaxY_ = yAxis_->max();
     }

@@ -148,6 +148,27 @@ TEST_F(Widgets, GraphJoinsConnectedLinesOfOneColourIntoOneSeries) {
   EXPECT_LT(PlotLine(panel_, W_TABLE, 0, 0, 1, 1, VAL_RED), 0) << "not a graph";
 }
 
+// Ticks at round steps, about five of them, also when the data leaps from a
+// range of metres to a drive's thousands of passes and a dropped 99,999 m
+// error (the old step over the new range once made an axis item per metre).
+TEST_F(Widgets, GraphTicksStayFewWhenTheRangeLeaps) {
+  ASSERT_NE(Chart(), nullptr);
+  PlotLine(panel_, W_GRAPH, 0, 0, 1, 3, VAL_RED);
+  ProcessSystemEvents();
+  PlotLine(panel_, W_GRAPH, 1, 3, 10000, 99999, VAL_RED);
+  ProcessSystemEvents();
+  for (const Qt::Orientation o : {Qt::Horizontal, Qt::Vertical}) {
+    auto* axis = qobject_cast<QValueAxis*>(Chart()->axes(o).value(0));
+    ASSERT_NE(axis, nullptr);
+    const double ticks = (axis->max() - axis->min()) / axis->tickInterval();
+    EXPECT_GE(ticks, 2.0);
+    EXPECT_LE(ticks, 10.0);
+    const double step =
+        axis->tickInterval() / std::pow(10.0, std::floor(std::log10(axis->tickInterval())));
+    EXPECT_TRUE(step == 1.0 || step == 2.0 || step == 5.0) << "tick step " << axis->tickInterval();
+  }
+}
+
 TEST_F(Widgets, GraphDeletesOnePlotOrAllAndDefersRedraws) {
   const int first = PlotLine(panel_, W_GRAPH, 0, 1, 1, 2, VAL_RED);
   const int second = PlotLine(panel_, W_GRAPH, 1, 2, 2, 3, VAL_RED);
