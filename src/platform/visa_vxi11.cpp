@@ -32,6 +32,8 @@ constexpr ViUInt32 kMaxRpcWaitMs = INT_MAX - kRpcMarginMs;
 // destroy_link at close waits at most this long for a live instrument.
 constexpr ViUInt32 kCloseWaitMs = 1000;
 // Bytes asked for in one device_read at most; a larger count takes several.
+// interfaces/vxi11.x bounds a reply's data at the same size, so an instrument
+// cannot make the RPC library allocate what a reply merely claims.
 constexpr ViUInt32 kMaxReadRequest = 1024 * 1024;
 // The write size used when an instrument announces none.
 constexpr ViUInt32 kDefaultMaxRecvSize = 16 * 1024;
