@@ -52,26 +52,26 @@ struct Range {
 
 }  // namespace
 
-bool SavePlotPng(const std::string& path, const PlotSpec& spec, std::string* error) {
+bool SavePlotPng(const std::string& path, const PlotSpec& plot, std::string* error) {
   if (QApplication::instance() == nullptr) {
     if (error) *error = path + ": no user-interface run-time to draw with";
     return false;
   }
-  const int width = std::clamp(spec.width, 100, 4000);
-  const int height = std::clamp(spec.height, 100, 4000);
+  const int width = std::clamp(plot.width, 100, 4000);
+  const int height = std::clamp(plot.height, 100, 4000);
 
   // The scene owns the chart and deletes it with everything in it.
   QGraphicsScene scene;
   auto* chart = new QChart();
   scene.addItem(chart);
   chart->setAnimationOptions(QChart::NoAnimation);
-  chart->setTitle(QString::fromStdString(spec.title));
+  chart->setTitle(QString::fromStdString(plot.title));
   chart->setBackgroundRoundness(0);
   chart->resize(width, height);
 
   bool hasColumns = false;
   Range xs, ys;
-  for (const PlotSeries& s : spec.series) {
+  for (const PlotSeries& s : plot.series) {
     if (s.style == PlotSeries::Style::kColumns) {
       hasColumns = true;
       ys.Add(0.0);
@@ -86,9 +86,9 @@ bool SavePlotPng(const std::string& path, const PlotSpec& spec, std::string* err
       }
     }
   }
-  xs.Settle(spec.xMin, spec.xMax);
-  ys.Settle(spec.yMin, spec.yMax);
-  if (spec.equalScales) {
+  xs.Settle(plot.xMin, plot.xMax);
+  ys.Settle(plot.yMin, plot.yMax);
+  if (plot.equalScales) {
     // The plot area is about the chart less its margins; widen the shorter
     // span so that a circle stays round.
     const double areaW = width - 120.0, areaH = height - 120.0;
@@ -101,26 +101,26 @@ bool SavePlotPng(const std::string& path, const PlotSpec& spec, std::string* err
   QAbstractAxis* axisX = nullptr;
   auto* axisY = new QValueAxis();
   axisY->setRange(ys.low, ys.high);
-  axisY->setTitleText(QString::fromStdString(spec.yTitle));
+  axisY->setTitleText(QString::fromStdString(plot.yTitle));
   axisY->setLabelFormat("%.3g");
   // Round tick values, except where the scales must stay equal.
-  if (!spec.equalScales) axisY->applyNiceNumbers();
+  if (!plot.equalScales) axisY->applyNiceNumbers();
   if (hasColumns) {
     auto* categories = new QBarCategoryAxis();
-    for (const std::string& c : spec.categories) categories->append(QString::fromStdString(c));
+    for (const std::string& c : plot.categories) categories->append(QString::fromStdString(c));
     axisX = categories;
   } else {
     auto* values = new QValueAxis();
     values->setRange(xs.low, xs.high);
     values->setLabelFormat("%.3g");
-    if (!spec.equalScales) values->applyNiceNumbers();
+    if (!plot.equalScales) values->applyNiceNumbers();
     axisX = values;
   }
-  axisX->setTitleText(QString::fromStdString(spec.xTitle));
+  axisX->setTitleText(QString::fromStdString(plot.xTitle));
   chart->addAxis(axisX, Qt::AlignBottom);
   chart->addAxis(axisY, Qt::AlignLeft);
 
-  for (const PlotSeries& s : spec.series) {
+  for (const PlotSeries& s : plot.series) {
     QAbstractSeries* series = nullptr;
     const QColor colour = ColourOf(s.colour);
     if (s.style == PlotSeries::Style::kColumns) {
@@ -170,14 +170,14 @@ bool SavePlotPng(const std::string& path, const PlotSpec& spec, std::string* err
   for (QLegendMarker* marker : markers)
     if (marker->label().isEmpty()) marker->setVisible(false);
   int named = 0;
-  for (const PlotSeries& s : spec.series) named += s.name.empty() ? 0 : 1;
+  for (const PlotSeries& s : plot.series) named += s.name.empty() ? 0 : 1;
   chart->legend()->setVisible(named > 1);
   chart->legend()->setAlignment(Qt::AlignBottom);
 
   // Lay the chart out now: nothing else runs the event loop here.
   QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   chart->resize(width, height);
-  if (spec.equalScales) {
+  if (plot.equalScales) {
     // Now that the plot area is known, give both axes the same metres per
     // pixel around the middle of the data.
     const QRectF area = chart->plotArea();

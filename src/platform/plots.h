@@ -38,4 +38,4 @@ struct PlotSpec {
 
 // Draws the chart and writes it to `path` as PNG. False with the reason in
 // *error (no run-time, a file that cannot be written).
-bool SavePlotPng(const std::string& path, const PlotSpec& spec, std::string* error);
+bool SavePlotPng(const std::string& path, const PlotSpec& plot, std::string* error);

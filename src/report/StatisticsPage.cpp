@@ -34,7 +34,7 @@ struct Figure {
   std::string file;  // STAT_<id>_<view>.png
   std::string alt;
   std::string definition;  // the line under it
-  PlotSpec spec;
+  PlotSpec plot;
   bool drawn = false;
   std::string failure;
 };
@@ -125,20 +125,20 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
         "Share of the samples whose error is at or below the value on the horizontal axis, for "
         "the horizontal (2D) and the 3D error; dashed: the 50 % and 95 % levels and the CEP50 "
         "and CEP95 they give.";
-    cdf.spec.title = "Cumulative distribution of the position errors";
-    cdf.spec.xTitle = "error [m]";
-    cdf.spec.yTitle = "samples at or below [%]";
-    cdf.spec.series.push_back(CdfSeries(s.e2, "2D error", kColour2d));
-    cdf.spec.series.push_back(CdfSeries(s.e3, "3D error", kColour3d));
+    cdf.plot.title = "Cumulative distribution of the position errors";
+    cdf.plot.xTitle = "error [m]";
+    cdf.plot.yTitle = "samples at or below [%]";
+    cdf.plot.series.push_back(CdfSeries(s.e2, "2D error", kColour2d));
+    cdf.plot.series.push_back(CdfSeries(s.e3, "3D error", kColour3d));
     const double xMax = std::max(a.max2d, a.max3d) * 1.05;
-    cdf.spec.xMin = 0.0;
-    cdf.spec.yMin = 0.0;
-    cdf.spec.yMax = 100.0;
-    cdf.spec.series.push_back(Mark(kColourMark, {0.0, xMax}, {50.0, 50.0}));
-    cdf.spec.series.push_back(Mark(kColourMark, {0.0, xMax}, {95.0, 95.0}));
-    cdf.spec.series.push_back(
+    cdf.plot.xMin = 0.0;
+    cdf.plot.yMin = 0.0;
+    cdf.plot.yMax = 100.0;
+    cdf.plot.series.push_back(Mark(kColourMark, {0.0, xMax}, {50.0, 50.0}));
+    cdf.plot.series.push_back(Mark(kColourMark, {0.0, xMax}, {95.0, 95.0}));
+    cdf.plot.series.push_back(
         Mark(kColourCep50, {a.cep50, a.cep50}, {0.0, 50.0}, "CEP50 " + Metres(a.cep50)));
-    cdf.spec.series.push_back(
+    cdf.plot.series.push_back(
         Mark(kColourCep95, {a.cep95, a.cep95}, {0.0, 95.0}, "CEP95 " + Metres(a.cep95)));
     figures.push_back(std::move(cdf));
 
@@ -148,11 +148,11 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
     scatter.definition =
         "Each sample's horizontal error as east and north offset of the fix from the truth; the "
         "circles around the truth have the radius CEP50 (half the samples inside) and CEP95.";
-    scatter.spec.title = "Horizontal errors";
-    scatter.spec.xTitle = "east error [m]";
-    scatter.spec.yTitle = "north error [m]";
-    scatter.spec.equalScales = true;
-    scatter.spec.height = 600;
+    scatter.plot.title = "Horizontal errors";
+    scatter.plot.xTitle = "east error [m]";
+    scatter.plot.yTitle = "north error [m]";
+    scatter.plot.equalScales = true;
+    scatter.plot.height = 600;
     PlotSeries points;
     points.name = "fix - truth";
     points.style = PlotSeries::Style::kPoints;
@@ -160,9 +160,9 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
     points.width = 5.0;
     points.x = s.east;
     points.y = s.north;
-    scatter.spec.series.push_back(std::move(points));
-    scatter.spec.series.push_back(Circle(a.cep50, kColourCep50, "CEP50 " + Metres(a.cep50)));
-    scatter.spec.series.push_back(Circle(a.cep95, kColourCep95, "CEP95 " + Metres(a.cep95)));
+    scatter.plot.series.push_back(std::move(points));
+    scatter.plot.series.push_back(Circle(a.cep50, kColourCep50, "CEP50 " + Metres(a.cep50)));
+    scatter.plot.series.push_back(Circle(a.cep95, kColourCep95, "CEP95 " + Metres(a.cep95)));
     figures.push_back(std::move(scatter));
   }
 
@@ -177,10 +177,10 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
       histogram.definition =
           "Number of points whose first wait reached an accepted 3D fix within each interval of "
           "time since the receiver was initialised; points without such a fix are not shown.";
-      histogram.spec.title = "Time to fix";
-      histogram.spec.xTitle = "time to fix [s]";
-      histogram.spec.yTitle = "points";
-      histogram.spec.yMin = 0.0;
+      histogram.plot.title = "Time to fix";
+      histogram.plot.xTitle = "time to fix [s]";
+      histogram.plot.yTitle = "points";
+      histogram.plot.yMin = 0.0;
       const double largest = *std::max_element(ttff.begin(), ttff.end());
       const double width = std::max(1.0, std::ceil(largest / kTtffBins));
       const int bins = std::max(1, static_cast<int>(std::floor(largest / width)) + 1);
@@ -194,8 +194,8 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
         columns.y[static_cast<std::size_t>(bin)] += 1.0;
       }
       for (int i = 0; i < bins; ++i)
-        histogram.spec.categories.push_back(FormatC("%g-%g", i * width, (i + 1) * width));
-      histogram.spec.series.push_back(std::move(columns));
+        histogram.plot.categories.push_back(FormatC("%g-%g", i * width, (i + 1) * width));
+      histogram.plot.series.push_back(std::move(columns));
       figures.push_back(std::move(histogram));
     }
   } else if (!s.time.empty()) {
@@ -205,11 +205,11 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
     along.definition =
         "The 2D and 3D error of every good fix outside the ignore window against the time since "
         "the monitoring started; the dashed line is the CEP95 of each tenth of the drive.";
-    along.spec.title = "Errors along the drive";
-    along.spec.xTitle = "time since start [s]";
-    along.spec.yTitle = "error [m]";
-    along.spec.xMin = 0.0;
-    along.spec.yMin = 0.0;
+    along.plot.title = "Errors along the drive";
+    along.plot.xTitle = "time since start [s]";
+    along.plot.yTitle = "error [m]";
+    along.plot.xMin = 0.0;
+    along.plot.yMin = 0.0;
     PlotSeries e2;
     e2.name = "2D error";
     e2.style = PlotSeries::Style::kPoints;
@@ -221,13 +221,13 @@ std::vector<Figure> FiguresOf(const TestResults& t) {
     e3.name = "3D error";
     e3.colour = kColour3d;
     e3.y = s.e3;
-    along.spec.series.push_back(std::move(e3));
-    along.spec.series.push_back(std::move(e2));
+    along.plot.series.push_back(std::move(e3));
+    along.plot.series.push_back(std::move(e2));
     // One level per window, so that windows without a sample leave a gap.
     bool named = false;
     for (const DriveWindow& w : t.drive.windows) {
       if (w.samples == 0) continue;
-      along.spec.series.push_back(Mark(kColourCep95, {w.start, w.end}, {w.cep95, w.cep95},
+      along.plot.series.push_back(Mark(kColourCep95, {w.start, w.end}, {w.cep95, w.cep95},
                                        named ? "" : "CEP95 per window"));
       named = true;
     }
@@ -301,7 +301,7 @@ void TestSection(std::string& out, const TestResults& t, const std::vector<Figur
     out += "<figure>\n";
     if (f.drawn)
       out += FormatC("<img src='%s' alt='%s' width='%d' height='%d'>\n", Html(f.file).c_str(),
-                     Html(f.alt).c_str(), f.spec.width, f.spec.height);
+                     Html(f.alt).c_str(), f.plot.width, f.plot.height);
     else
       out += "<p class='fail'>" + Html(f.alt) + ": not drawn (" + Html(f.failure) + ")</p>\n";
     out += "<figcaption>" + Html(f.definition) + "</figcaption>\n</figure>\n";
@@ -350,7 +350,7 @@ int WriteStatisticsPage(const ResultsRun& run, const std::string& directory, std
         f.drawn = true;
         continue;
       }
-      f.drawn = SavePlotPng(path, f.spec, &f.failure);
+      f.drawn = SavePlotPng(path, f.plot, &f.failure);
       if (!f.drawn) {
         if (!failures.empty()) failures += "; ";
         failures += f.failure;
