@@ -138,8 +138,11 @@ class FitTracker : public QObject {
                 sections[static_cast<std::size_t>(i)] =
                     std::max(sections[static_cast<std::size_t>(i)], kTouched);
             });
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { StartOver(); });
-    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { StartOver(); });
+    // Measured again at the next fit, not here: a table's model also resets
+    // while the table is being destroyed, when the table may not be asked
+    // anything any more.
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { startOver_ = true; });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { startOver_ = true; });
     StartOver();
   }
 
@@ -150,6 +153,7 @@ class FitTracker : public QObject {
 
   // Sizes the changed rows and columns from their changed cells and labels.
   void Fit() {
+    if (startOver_) StartOver();
     QHeaderView* headers[2] = {table_->verticalHeader(), table_->horizontalHeader()};
     const int grid = table_->showGrid() ? 1 : 0;
     std::vector<int> need[2];
@@ -198,6 +202,7 @@ class FitTracker : public QObject {
   enum State : unsigned char { kClean, kTouched, kNew };
 
   void Inserted(Axis axis, int first, int last) {
+    if (startOver_) return;
     const int count = last - first + 1;
     auto& sections = sections_[axis];
     first = std::clamp(first, 0, static_cast<int>(sections.size()));
@@ -209,6 +214,7 @@ class FitTracker : public QObject {
   }
 
   void Removed(Axis axis, int first, int last) {
+    if (startOver_) return;
     auto& sections = sections_[axis];
     last = std::min(last, static_cast<int>(sections.size()) - 1);
     if (first < 0 || last < first) return;
@@ -222,6 +228,7 @@ class FitTracker : public QObject {
   }
 
   void CellsChanged(const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+    if (startOver_) return;
     // Colours leave the size as it is.
     if (!roles.isEmpty() && std::all_of(roles.begin(), roles.end(), [](int role) {
           return role == Qt::BackgroundRole || role == Qt::ForegroundRole;
@@ -235,6 +242,7 @@ class FitTracker : public QObject {
   // Everything is measured at the next fit: the table as it was made, or
   // after its model was reset or reordered.
   void StartOver() {
+    startOver_ = false;
     sections_[kRow].assign(static_cast<std::size_t>(table_->rowCount()), kNew);
     sections_[kColumn].assign(static_cast<std::size_t>(table_->columnCount()), kNew);
     cells_.clear();
@@ -244,6 +252,7 @@ class FitTracker : public QObject {
   }
 
   QTableWidget* table_;
+  bool startOver_ = false;  // everything is measured at the next fit
   std::vector<State> sections_[2];
   // Cells (row, column) whose contents changed.
   std::vector<std::pair<int, int>> cells_;
