@@ -24,6 +24,7 @@
 #include "launch/StationRun.h"
 #include "platform/visa.h"
 #include "support/EmulatorProcess.h"
+#include "support/Loopback.h"
 
 namespace {
 
@@ -31,16 +32,7 @@ using ::testing::HasSubstr;
 
 const char* const kIdentification = "Emulated Lab,QARN,100001,qarn-emu 1.0\n";
 
-bool RpcbindAnswers() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(111);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
+bool RpcbindAnswers() { return LoopbackPortAnswers(111); }
 
 // rpcbind running, started here (as root) when it is not; the reason otherwise.
 bool EnsureRpcbind(std::string* why) {

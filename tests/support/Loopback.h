@@ -21,6 +21,17 @@ inline sockaddr_in LoopbackAddress(int port) {
   return address;
 }
 
+// True when something accepts connections on loopback port `port` (rpcbind
+// on 111, for example).
+inline bool LoopbackPortAnswers(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = LoopbackAddress(port);
+  const bool answers =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answers;
+}
+
 // A loopback port bound (the kernel's choice) but never listening: connecting
 // to it is refused for as long as this lives. Closed, it is a port that was
 // free a moment ago.

@@ -20,6 +20,7 @@
 
 #include "platform/visa.h"
 #include "support/EmulatorProcess.h"
+#include "support/Loopback.h"
 
 namespace {
 
@@ -410,16 +411,7 @@ TEST(VisaVxi11Open, ResourceFormsReachTheSameDevice) {
   viClose(rm);
 }
 
-bool RpcbindAnswers() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(111);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool answers = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return answers;
-}
+bool RpcbindAnswers() { return LoopbackPortAnswers(111); }
 
 // Runs where no rpcbind answers: in a network namespace of its own
 // (CTest's visa.vxi11_no_portmapper), or on a machine without rpcbind.
